@@ -1,0 +1,53 @@
+// The message catalog of the language file and the one output path to the
+// console and the log.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#if defined(__GNUC__)
+#define TAVUPD_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define TAVUPD_PRINTF(fmt, args)
+#endif
+
+// A text argument that may be absent prints as "(null)".
+inline const char *orNull(const char *text) { return text ? text : "(null)"; }
+
+class NLSClass {
+  public:
+    static constexpr size_t kLanguageFileMax = 80; // characters of the language file path
+    static constexpr size_t kLogFileMax = 259;
+
+    explicit NLSClass(const std::string &languageFile);
+    ~NLSClass();
+    NLSClass(const NLSClass &) = delete;
+    NLSClass &operator=(const NLSClass &) = delete;
+
+    // Reads the language file; 1 on success, 0 after printing its own error.
+    int load();
+    // Message n when 1 <= n <= count, else message 2 (or "" when there is none).
+    const char *getMessage(int n) const;
+    int count() const { return count_; }
+
+    // Formatted text to standard output, and the same text to the log.
+    int print(const char *format, ...) TAVUPD_PRINTF(2, 3);
+    // Formatted text to the given stream, and the same text to the log.
+    int printTo(FILE *stream, const char *format, ...) TAVUPD_PRINTF(3, 4);
+
+    // Closes any open log; with a path opens it ("a+" when append is
+    // non-zero, "w+" otherwise). Logging is on exactly when the open succeeds.
+    void setLogFile(const char *path, int append);
+    bool logOpen() const { return logOpen_; }
+    const std::string &languageFile() const { return languageFile_; }
+    const std::string &logFileName() const { return logFileName_; }
+
+  private:
+    std::vector<std::string> messages_; // entry 0 unused
+    std::string languageFile_;
+    int count_ = 0;
+    FILE *logStream_ = nullptr;
+    bool logOpen_ = false;
+    std::string logFileName_;
+};

@@ -1,0 +1,72 @@
+// The installation-profile engine: patch loop, conditions, section
+// processing and the actions.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <windows.h>
+
+class ConfigData;
+class NLSClass;
+class Profile;
+class SubstituteClass;
+
+class DataFile {
+  public:
+    // Opens the installation profile (file mode).
+    DataFile(const std::string &profilePath, ConfigData *config, NLSClass *messages);
+    ~DataFile();
+    DataFile(const DataFile &) = delete;
+    DataFile &operator=(const DataFile &) = delete;
+
+    // The patch loop. Returns when the patch was processed; ends the program
+    // itself when it is already installed, no condition set holds or a work
+    // directory cannot be created.
+    void run();
+
+    void createWorkDirectories();
+    int isInstalled(const char *patchStr, int *nextPatch);
+    void recordInstalled(int index, const char *patchName);
+
+    void checkConditions();
+    // Tests one condition line; `branch` receives the line's branch once
+    // the required fields are present. 1 when the test holds.
+    int testCondition(const std::string &line, std::string &branch);
+
+    void processSection(const char *name);
+
+    // Actions, each given the trimmed action line.
+    void actionIni(const std::string &line);
+    int processRegistry(const std::string &line);
+    int deleteRegistrySubtree(HKEY key, const std::string &path);
+    void actionSubst(const std::string &line);
+    void actionFile(const std::string &line);
+    void actionFindFile(const std::string &line);
+    void actionRename(const std::string &line);
+    void actionCopy(const std::string &line);
+    void actionErase(const std::string &line);
+    void actionReboot(const std::string &line);
+
+    void installFile(const std::string &sourceDir, const std::string &destDir, const std::string &sourceName,
+                     const std::string &destName, int force, int backup, int compress);
+    void findFile(const std::string &directory, const std::string &name, int force, int backup, int compress);
+
+    static void trimLine(std::string &line);
+
+    const std::string &archiveDirectory() const { return archiveDirectory_; }
+    const std::string &tempDirectory() const { return tempDirectory_; }
+    const std::string &profilePath() const { return profilePath_; }
+    Profile *profile() const { return profile_.get(); }
+
+  private:
+    // The section substitution list of the processSection call in progress.
+    SubstituteClass *sectionList_ = nullptr;
+
+    ConfigData *config_;
+    std::unique_ptr<Profile> profile_;
+    NLSClass *messages_;
+    std::string archiveDirectory_;
+    std::string tempDirectory_;
+    std::string profilePath_;
+};

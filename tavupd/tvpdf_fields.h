@@ -1,0 +1,19 @@
+// The field splitter of profile lines and the line tests of the engine.
+#pragma once
+
+#include <string>
+
+// Given a line, starts it and returns its first field (up to a separator);
+// given null, returns the next field of the current line, or null when the
+// line is exhausted. With escape set a backslash takes the next character
+// literally and is removed. One program-wide state; fields stay valid until
+// the next line is started.
+const char *nextField(const char *line, const char *separators, int escape);
+
+// The line is a key of the keyword: the keyword in any case, decimal digits,
+// then "=" or the end of the line.
+bool isActionKey(const char *line, const char *keyword);
+// The line begins with "//" or ";".
+bool isCommentLine(const char *line);
+// Removes leading and trailing blanks (the C white-space set) in place.
+void trimBlanks(std::string &text);

@@ -1,0 +1,132 @@
+// End-to-end harness: runs the real TAVUPD.EXE in the test Wine prefix and
+// looks at what it did to files, INI files and the registry.
+//
+// The harness is itself a Win32 program, so it reads the registry, exit
+// codes (all 32 bits) and files exactly as the programs under test see them.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Paths of the build's products (Windows paths).
+std::string tavupdExe();     // TAVUPD.EXE
+std::string tavupdFaultExe(); // the build with the fault-injection hook
+std::string restarterExe();  // RESTARTER.EXE
+std::string languageFile();  // the shipped TAVUPD.MSG
+
+// The Windows directory of the prefix, without a trailing backslash.
+std::string windowsDir();
+
+// Makes the prefix a clean machine for one test: removes C:\TAVRO, the test
+// work area C:\E2E, the Windows directory's TAVRO.INI, WININIT.INI and any
+// files the tests put there, HKLM\SOFTWARE\Korvek, the test keys
+// (HKLM\SOFTWARE\E2ETest, HKCU\Software\E2ETest, HKCR\E2ETest,
+// HKU\.DEFAULT\Software\E2ETest) and the pending delayed moves.
+void resetMachine();
+
+// Installs a product: C:\TAVRO (or `root`) with the system TAVRO.INI in the
+// Windows directory pointing at it ([Tavro] root=...), plus `extra` lines
+// appended to that file. `interactive` -1 leaves the key out.
+void installProduct(const std::string &root = "C:\\TAVRO", int interactive = -1,
+                    const std::string &extraSystemIni = "");
+
+// Sets the Windows version Wine reports to the named program:
+// "win95", "win98", "nt351", "nt40", "win2k", "win31", "win10".
+void setWindowsVersion(const std::string &exeName, const std::string &version);
+
+// A patch directory: the program copied in as TAVUPD.EXE beside TAVUPD.MSG
+// (the shipped one unless replaced) and a TAVUPD.DAT written by the test.
+class PatchDir {
+  public:
+    // Creates C:\E2E\<name> (emptied first) with TAVUPD.EXE and TAVUPD.MSG.
+    explicit PatchDir(const std::string &name = "PATCH", bool useFaultBuild = false);
+    const std::string &dir() const { return dir_; } // without trailing backslash
+    std::string path(const std::string &file) const { return dir_ + "\\" + file; }
+    // Writes TAVUPD.DAT (text given with "\n"; written with "\r\n").
+    void writeProfile(const std::string &text) const;
+    // Writes a file of the patch (bytes as given).
+    void writeFile(const std::string &name, const std::string &bytes) const;
+
+  private:
+    std::string dir_;
+};
+
+struct RunResult {
+    DWORD exitCode = 0;
+    std::string out; // standard output, bytes as written
+    std::string err; // standard error, bytes as written
+    bool timedOut = false;
+};
+
+// Runs a program with the given arguments (quoted as needed), standard
+// output and error captured through files, in `cwd` (empty: the program's
+// directory). Waits for it (at most timeoutMs).
+RunResult runProgram(const std::string &exe, const std::vector<std::string> &args, const std::string &cwd = "",
+                     DWORD timeoutMs = 60000, const std::vector<std::string> &extraEnv = {});
+
+// Runs TAVUPD.EXE of the patch directory under the given Windows version.
+RunResult runTavupd(const PatchDir &patch, const std::vector<std::string> &args = {},
+                    const std::string &version = "win98", DWORD timeoutMs = 60000,
+                    const std::vector<std::string> &extraEnv = {});
+
+// ---- files -----------------------------------------------------------------
+bool exists(const std::string &path);
+bool isDirectory(const std::string &path);
+std::optional<std::string> readFile(const std::string &path);
+void writeFile(const std::string &path, const std::string &bytes);
+void makeDirs(const std::string &path);
+void removeTree(const std::string &path);
+// Last-write time as packed DOS date/time, and setting it.
+bool getDosTime(const std::string &path, WORD &date, WORD &time);
+void setDosTime(const std::string &path, WORD date, WORD time);
+// DOS date/time from calendar parts.
+WORD dosDate(int year, int month, int day);
+WORD dosTime(int hour, int minute, int second);
+// Names in a directory (files and directories, without "." and "..").
+std::vector<std::string> listDir(const std::string &dir);
+
+// Holds a file open with no sharing so that other processes can neither
+// open, rename nor delete it (as Windows holds a loaded module).
+class FileLock {
+  public:
+    explicit FileLock(const std::string &path);
+    ~FileLock();
+    bool locked() const { return h_ != INVALID_HANDLE_VALUE; }
+    void release();
+
+  private:
+    HANDLE h_;
+};
+
+// ---- registry --------------------------------------------------------------
+// Roots named "HKLM", "HKCU", "HKCR", "HKU".
+HKEY rootKey(const std::string &root);
+bool regKeyExists(const std::string &root, const std::string &path);
+std::optional<std::string> regGetString(const std::string &root, const std::string &path, const std::string &name);
+// Type of a value, or nullopt when missing.
+std::optional<DWORD> regGetType(const std::string &root, const std::string &path, const std::string &name);
+void regSetString(const std::string &root, const std::string &path, const std::string &name,
+                  const std::string &value);
+void regSetDword(const std::string &root, const std::string &path, const std::string &name, DWORD value);
+void regDeleteTree(const std::string &root, const std::string &path);
+std::vector<std::string> regSubKeys(const std::string &root, const std::string &path);
+std::vector<std::string> regValueNames(const std::string &root, const std::string &path);
+
+// The delayed moves registered so far (PendingFileRenameOperations), as
+// (source, target) pairs; target empty for a deletion. Paths as Windows
+// stores them ("\??\" prefix removed).
+std::vector<std::pair<std::string, std::string>> pendingMoves();
+
+// Restarts Wine the way a restart of Windows would (wineboot -r), which
+// carries out the delayed moves and WININIT.INI.
+void restartWindows();
+
+// Converts "\n" to "\r\n" (what a text-mode write produces).
+std::string crlf(const std::string &text);
+
+} // namespace e2e
