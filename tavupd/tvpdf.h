@@ -58,6 +58,27 @@ class DataFile {
     const std::string &tempDirectory() const { return tempDirectory_; }
     const std::string &profilePath() const { return profilePath_; }
     Profile *profile() const { return profile_.get(); }
+    ConfigData *config() const { return config_; }
+    NLSClass *messages() const { return messages_; }
+
+    // ---- shared by the actions (tvpdf_section.cpp) --------------------------
+    // Base directory of a location ("WINDOWS" or "TAVRO", any case) into
+    // `path`; false (path emptied) for any other location.
+    bool resolveLocation(const char *location, std::string &path) const;
+    // A numeric field read as "%d" reads it; `def` when absent, empty or not
+    // beginning with a number.
+    static int numericField(const char *field, int def);
+    // Defaults of the force and backup fields: 1 when the setting is exactly 1.
+    int defaultForce() const;
+    int defaultBackup() const;
+    // Error forms on the standard error stream (and the log):
+    // "\n%c%s\n" and "\n%c%s: %s\n".
+    void reportMessage(int number);
+    void reportMessage(int number, const std::string &detail);
+    // replacementPending exactly 1: rebootNeeded = 1, replacementPending = 0.
+    void applyRestartRule();
+    // The section substitution list of the processSection call in progress.
+    SubstituteClass *sectionList() const { return sectionList_; }
 
   private:
     // The section substitution list of the processSection call in progress.
