@@ -20,6 +20,8 @@ class NLSClass {
     static constexpr size_t kLanguageFileMax = 80; // characters of the language file path
     static constexpr size_t kLogFileMax = 259;
 
+    // A path longer than kLanguageFileMax characters is kept cut to that
+    // length, and load() refuses it with its open error.
     explicit NLSClass(const std::string &languageFile);
     ~NLSClass();
     NLSClass(const NLSClass &) = delete;
@@ -38,14 +40,19 @@ class NLSClass {
 
     // Closes any open log; with a path opens it ("a+" when append is
     // non-zero, "w+" otherwise). Logging is on exactly when the open succeeds.
+    // The name is kept to its first kLogFileMax characters.
     void setLogFile(const char *path, int append);
     bool logOpen() const { return logOpen_; }
     const std::string &languageFile() const { return languageFile_; }
     const std::string &logFileName() const { return logFileName_; }
 
   private:
+    void writeLog(const std::string &text);
+
     std::vector<std::string> messages_; // entry 0 unused
-    std::string languageFile_;
+    std::string languageFile_;          // at most kLanguageFileMax characters
+    bool pathTooLong_ = false;          // the given path did not fit: load refuses it
+    std::string requestedFile_;         // the path as given, for the load error
     int count_ = 0;
     FILE *logStream_ = nullptr;
     bool logOpen_ = false;

@@ -311,6 +311,11 @@ int fflush(FILE *stream) {
     return ::fflush(stream);
 }
 
+int feof(FILE *stream) {
+    if (trip(Call::feof) != Outcome::Pass) return 0;
+    return ::feof(stream);
+}
+
 int stat(const char *path, struct ::stat *st) {
     if (trip(Call::stat) != Outcome::Pass) {
         errno = EACCES;

@@ -51,6 +51,7 @@ namespace sys {
     X(fputs)                                                                   \
     X(fwrite)                                                                  \
     X(fflush)                                                                  \
+    X(feof)                                                                    \
     X(stat)
 
 enum class Call {
@@ -138,6 +139,8 @@ char *fgets(char *buffer, int size, FILE *stream);
 int fputs(const char *text, FILE *stream);
 size_t fwrite(const void *data, size_t size, size_t count, FILE *stream);
 int fflush(FILE *stream);
+// A failing call answers "not at the end", so a reader treats it as a read error.
+int feof(FILE *stream);
 int stat(const char *path, struct ::stat *st);
 
 // ---- RAII owners -----------------------------------------------------------

@@ -93,6 +93,9 @@ constexpr const char *kProductRegistryPrefix = "SOFTWARE\\Korvek\\KorvekDSP\\";
 std::unique_ptr<ConfigData> createConfigData(const std::string &windowsDirectory);
 // Version code of the running system (OsVersion).
 int detectOsVersion();
+// Version code for a platform identifier and version as GetVersionExA
+// reports them (VER_PLATFORM_WIN32s, _WINDOWS, _NT).
+int osVersionFor(unsigned long platform, unsigned long major, unsigned long minor);
 // Family code for a version code: 7 -> 1; 8, 9 -> 2; others unchanged.
 int osFamilyFor(int version);
 
@@ -101,6 +104,8 @@ int osFamilyFor(int version);
 // files through COMSPEC /c). On success the process ends with status 0 and
 // this does not return; on failure it returns.
 void startFollowOnProgram(const ConfigData &config, const std::string &name);
+// The same, from an explicit directory (used once the ConfigData is gone).
+void startFollowOnProgramIn(const std::string &directory, const std::string &name);
 
 // Ends the process with the given status (streams flushed and closed by the
 // normal process exit).

@@ -6,22 +6,28 @@
 #include <string>
 
 struct SubstituteEntry {
-    std::string name;  // at most 80 characters
-    std::string value; // at most 81 characters
+    std::string name;  // at most SubstituteClass::kNameMax characters
+    std::string value; // at most SubstituteClass::kValueMax characters
 };
 
 class SubstituteClass {
   public:
+    // Longer names and values are cut to these lengths. A value holds a
+    // whole directory path.
     static constexpr size_t kNameMax = 80;
-    static constexpr size_t kValueMax = 81;
+    static constexpr size_t kValueMax = 259;
 
     explicit SubstituteClass(char marker);
+    // Copies carry the variables and the cursor's position.
+    SubstituteClass(const SubstituteClass &other);
+    SubstituteClass &operator=(const SubstituteClass &other);
 
     int add(const std::string &name, const std::string &value);
     int addEntry(const SubstituteEntry &entry);
     int first();
     int last();
     int next();
+    // 0 when no iteration has started.
     int current(SubstituteEntry &out) const;
     int firstEntry(SubstituteEntry &out);
     int lastEntry(SubstituteEntry &out);

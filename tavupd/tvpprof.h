@@ -2,6 +2,7 @@
 // under HKEY_LOCAL_MACHINE that mirrors an INI file.
 #pragma once
 
+#include <memory>
 #include <string>
 
 class Profile {
@@ -42,7 +43,13 @@ class Profile {
 
   private:
     struct Impl;
-    Impl *impl_;
+    void reload();
+    void save();
+    // Registry mode: the section's key path, or false when it would not
+    // fit in 255 characters.
+    bool sectionKey(const char *section, std::string &out) const;
+
+    std::unique_ptr<Impl> impl_;
     std::string path_;
     int mode_;
 };

@@ -1,0 +1,122 @@
+// The INI action: sets or deletes one key, or deletes a whole section, of an
+// INI file in the Windows or the product directory (or of its registry form).
+#include "tvpdf.h"
+
+#include <cctype>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "nls.h"
+#include "tavupd.h"
+#include "tavupd_error.h"
+#include "tvpdf_fields.h"
+#include "tvpfile_subst.h"
+#include "tvpprof.h"
+
+namespace {
+
+constexpr size_t kPathMax = 259; // characters of a path the engine builds
+
+using Field = std::optional<std::string>;
+
+Field takeField() {
+    const char *f = nextField(nullptr, ",", 1);
+    if (!f) return std::nullopt;
+    return std::string(f);
+}
+
+const char *text(const Field &f) { return f ? f->c_str() : nullptr; }
+bool filled(const Field &f) { return f && !f->empty(); }
+
+bool equalsNoCase(const std::string &a, const char *b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i]; ++i) {
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+} // namespace
+
+void DataFile::actionIni(const std::string &line) {
+    nextField(line.c_str(), "=", 1);
+    const Field location = takeField();
+    const Field fileName = takeField();
+    const Field section = takeField();
+    const Field key = takeField();
+    Field value = takeField();
+
+    if (value) {
+        if (SubstituteClass *list = sectionList()) {
+            list->substitute(*value);
+        } else {
+            SubstituteClass local('\\');
+            local.add("TAVRO", config()->productDirectory());
+            local.add("WINDOWS", config()->windowsDirectory());
+            local.substitute(*value);
+        }
+    }
+
+    if (!filled(fileName) || !filled(section)) {
+        reportMessage(18);
+        return;
+    }
+
+    const bool windows = location && equalsNoCase(*location, "WINDOWS");
+    const bool product = location && equalsNoCase(*location, "TAVRO");
+    const bool registry = windows && config()->iniInRegistry() == 1;
+
+    std::string path;
+    if (registry)
+        path = kProductRegistryPrefix;
+    else if (windows)
+        path = config()->windowsDirectory();
+    else if (product)
+        path = config()->productDirectory();
+    else {
+        // No directory for this location: nothing is written anywhere.
+        reportMessage(18);
+        return;
+    }
+    if (path.empty() || path.back() != '\\') path += '\\';
+    if (path.size() + fileName->size() > kPathMax) {
+        reportMessage(18);
+        return;
+    }
+    path += *fileName;
+
+    if (config()->isDebug()) {
+        messages()->print("\tINI\n");
+        messages()->print("\t\tfilename : %s\n", path.c_str());
+        messages()->print("\t\tsection  : %s\n", section->c_str());
+        messages()->print("\t\tkey      : %s\n", orNull(text(key)));
+        messages()->print("\t\tvalue    : %s\n", orNull(text(value)));
+    }
+
+    const bool settingsFile = equalsNoCase(*fileName, "TAVRO.INI");
+    Profile *open = nullptr;
+    if (settingsFile && windows)
+        open = config()->systemIni();
+    else if (settingsFile && product)
+        open = config()->productIni();
+    if (open) {
+        open->setValue(section->c_str(), text(key), text(value));
+        return;
+    }
+
+    std::unique_ptr<Profile> target;
+    try {
+        target = std::make_unique<Profile>(path, registry ? Profile::RegistryMode : Profile::FileMode);
+    } catch (Error &) {
+        reportMessage(15, path);
+        return;
+    } catch (std::bad_alloc &) {
+        reportMessage(15, path);
+        return;
+    }
+    // A file that cannot be written raises Error here; it ends the run.
+    target->setValue(section->c_str(), text(key), text(value));
+}

@@ -1,0 +1,198 @@
+// The REG action: creates or changes a string value, deletes a value, or
+// deletes a key with everything below it.
+#include "tvpdf.h"
+
+#include <cctype>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "nls.h"
+#include "sys.h"
+#include "tavupd.h"
+#include "tvpdf_fields.h"
+#include "tvpfile_subst.h"
+
+namespace {
+
+constexpr char kBell = 7;
+constexpr DWORD kNameBuffer = 50; // subkey names of up to 49 characters
+
+using Field = std::optional<std::string>;
+
+Field takeField() {
+    const char *f = nextField(nullptr, ",", 1);
+    if (!f) return std::nullopt;
+    return std::string(f);
+}
+
+const char *text(const Field &f) { return f ? f->c_str() : nullptr; }
+
+bool equalsNoCase(const std::string &a, const char *b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i]; ++i) {
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+HKEY rootFor(const std::string &root) {
+    if (equalsNoCase(root, "HKLM")) return HKEY_LOCAL_MACHINE;
+    if (equalsNoCase(root, "HKCU")) return HKEY_CURRENT_USER;
+    if (equalsNoCase(root, "HKCR")) return HKEY_CLASSES_ROOT;
+    if (equalsNoCase(root, "HKU")) return HKEY_USERS;
+    return nullptr;
+}
+
+// "message:\n\tpath\name"
+void reportKeyAndName(NLSClass *messages, int number, const char *path, const char *name) {
+    messages->printTo(stderr, "\n%c%s:\n\t%s\\%s\n", kBell, messages->getMessage(number), orNull(path), orNull(name));
+}
+
+// "message:\n\tpath"
+void reportKey(NLSClass *messages, int number, const char *path) {
+    messages->printTo(stderr, "\n%c%s:\n\t%s\n", kBell, messages->getMessage(number), orNull(path));
+}
+
+} // namespace
+
+int DataFile::processRegistry(const std::string &line) {
+    const bool debug = config()->isDebug();
+    if (debug) messages()->print("Entered processRegistry\n");
+
+    nextField(line.c_str(), "=", 1);
+    const Field rootField = takeField();
+    Field path = takeField();
+    Field name = takeField();
+    Field value = takeField();
+
+    if (value) {
+        SubstituteClass list('\\');
+        list.add("TAVRO", config()->productDirectory());
+        list.add("WINDOWS", config()->windowsDirectory());
+        list.substitute(*value);
+    }
+
+    if (debug) {
+        messages()->print("\tsection: %s\n", orNull(text(rootField)));
+        messages()->print("\tpath:    %s\n", orNull(text(path)));
+        messages()->print("\tkey:     %s\n", orNull(text(name)));
+        messages()->print("\tvalue:   %s\n", orNull(text(value)));
+    }
+
+    if (!rootField || rootField->empty()) {
+        reportMessage(18);
+        return 0;
+    }
+    if (path && path->empty()) path.reset();
+    if (name && name->empty()) name.reset();
+
+    const HKEY root = rootFor(*rootField);
+    if (!root) {
+        reportMessage(18);
+        return 0;
+    }
+    // Without a path or a value name the line would address the root key
+    // itself, and its deletion would empty the whole root: refused.
+    if (!path && !name) {
+        reportMessage(18);
+        return 0;
+    }
+    const char *subKey = path ? path->c_str() : "";
+
+    if (value) {
+        if (debug) messages()->print("Creating/Changing a registry key\n");
+        sys::RegKey key;
+        DWORD disposition = 0;
+        if (sys::RegCreateKeyExA(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                 key.put(), &disposition) != ERROR_SUCCESS) {
+            reportKeyAndName(messages(), 21, text(path), text(name));
+            return 0;
+        }
+        if (sys::RegSetValueExA(key.get(), text(name), 0, REG_SZ, reinterpret_cast<const BYTE *>(value->c_str()),
+                                static_cast<DWORD>(value->size() + 1)) != ERROR_SUCCESS) {
+            key.reset();
+            reportKeyAndName(messages(), 24, text(path), text(name));
+            return 0;
+        }
+        return 1;
+    }
+
+    if (name) {
+        if (debug) messages()->print("Deleting a registry value\n");
+        sys::RegKey key;
+        if (sys::RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
+            reportKeyAndName(messages(), 19, text(path), text(name));
+            return 0;
+        }
+        if (sys::RegDeleteValueA(key.get(), name->c_str()) != ERROR_SUCCESS) {
+            key.reset();
+            reportKeyAndName(messages(), 25, text(path), text(name));
+            return 0;
+        }
+        return 1;
+    }
+
+    sys::RegKey key;
+    if (sys::RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
+        reportKeyAndName(messages(), 19, text(path), nullptr);
+        return 0;
+    }
+    if (debug) messages()->print("Deleting a registry subtree\n");
+    if (!deleteRegistrySubtree(key.get(), *path)) return 0;
+    if (sys::RegDeleteKeyA(key.get(), "") != ERROR_SUCCESS) {
+        key.reset();
+        reportKey(messages(), 22, path->c_str());
+        return 0;
+    }
+    return 1;
+}
+
+int DataFile::deleteRegistrySubtree(HKEY key, const std::string &path) {
+    DWORD subKeys = 0;
+    if (sys::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, nullptr) != ERROR_SUCCESS) {
+        reportKey(messages(), 26, path.c_str());
+        return 0;
+    }
+    if (subKeys == 0) return 1;
+
+    for (;;) {
+        char nameBuffer[kNameBuffer] = {};
+        DWORD nameSize = kNameBuffer;
+        const LONG rc = sys::RegEnumKeyExA(key, 0, nameBuffer, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) return 1;
+        if (rc != ERROR_SUCCESS || nameSize >= kNameBuffer) {
+            reportKey(messages(), 23, path.c_str());
+            return 0;
+        }
+        const std::string name(nameBuffer, strnlen(nameBuffer, nameSize));
+
+        sys::RegKey sub;
+        if (sys::RegOpenKeyExA(key, name.c_str(), 0, KEY_ALL_ACCESS, sub.put()) != ERROR_SUCCESS) {
+            reportKeyAndName(messages(), 19, path.c_str(), name.c_str());
+            return 0;
+        }
+        std::string subPath = path;
+        if (subPath.empty() || subPath.back() != '\\') subPath += '\\';
+        subPath += name;
+
+        DWORD grandChildren = 0;
+        if (sys::RegQueryInfoKeyA(sub.get(), nullptr, nullptr, nullptr, &grandChildren, nullptr, nullptr, nullptr,
+                                  nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            sub.reset();
+            reportKey(messages(), 26, subPath.c_str());
+            return 0;
+        }
+        // A failure below is reported there; deleting this key then fails
+        // too and is reported as well.
+        if (grandChildren != 0) deleteRegistrySubtree(sub.get(), subPath);
+
+        if (sys::RegDeleteKeyA(sub.get(), "") != ERROR_SUCCESS) {
+            sub.reset();
+            reportKey(messages(), 22, subPath.c_str());
+            return 0;
+        }
+    }
+}

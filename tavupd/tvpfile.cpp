@@ -1,0 +1,424 @@
+// File primitives: copy by date with ".OLD" backups, rename, erase, and the
+// registration of whatever cannot be done now for the next start of Windows.
+#include "tvpfile.h"
+
+#include "paths.h"
+#include "sys.h"
+#include "tavupd.h"
+#include "tavupd_error.h"
+#include "tvpfile_internal.h"
+#include "tvpfile_subst.h"
+#include "tvpprof.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+using tvpfile_detail::backupNameOf;
+using tvpfile_detail::kPathMax;
+
+// Raises the module's Error for a path; __LINE__ names the raise site.
+#define TVPFILE_RAISE(number, path) throw Error((number), (path).c_str(), "tvpfile", __LINE__)
+
+namespace {
+
+// Longest "target=source" line a WININIT.INI registration may take, so that
+// the line reads back whole.
+constexpr size_t kWininitLineMax = 254;
+
+bool isDebug(const ConfigData *config) { return config != nullptr && config->isDebug(); }
+
+bool isPending(const ConfigData *config) { return config != nullptr && config->isReplacementPending(); }
+
+void markPending(ConfigData *config) {
+    if (config != nullptr) config->setReplacementPending(1);
+}
+
+// Trace lines go straight to standard output, not through the catalog.
+void trace(const char *label, const std::string &value) {
+    std::string line(label);
+    line += value;
+    line += '\n';
+    sys::fputs(line.c_str(), stdout);
+}
+
+bool fileExists(const std::string &path) {
+    return sys::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+sys::FileHandle openForReading(const std::string &path) {
+    return sys::FileHandle(sys::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+struct DirAndName {
+    std::string directory; // drive and directory
+    std::string name;      // name and extension
+};
+
+DirAndName splitDirAndName(const std::string &path) {
+    const PathParts parts = splitPath(path);
+    return {mergePath(parts.drive.c_str(), parts.directory.c_str(), nullptr, nullptr),
+            mergePath(nullptr, nullptr, parts.name.c_str(), parts.extension.c_str())};
+}
+
+// The rename of renameFileIn on formed paths. True when the source was
+// renamed to the destination at once (not deferred).
+bool renamePaths(const std::string &source, const std::string &destination, ConfigData *config, int force,
+                 int backup) {
+    if (source.size() > kPathMax) TVPFILE_RAISE(26, source);
+    if (destination.size() > kPathMax) TVPFILE_RAISE(26, destination);
+
+    if (backup) {
+        const std::string backupName = backupNameOf(destination);
+        if (backupName.size() > kPathMax) TVPFILE_RAISE(26, backupName);
+        eraseFile(backupName, config, 0);
+        bool moved = false;
+        if (!isPending(config)) moved = sys::MoveFileA(destination.c_str(), backupName.c_str()) != FALSE;
+        if (!moved) {
+            if (config == nullptr) TVPFILE_RAISE(26, destination);
+            deferMove(destination, backupName.c_str(), config);
+            markPending(config);
+        }
+    }
+
+    if (force) eraseFile(destination, config, 0);
+
+    if (!isPending(config) && sys::MoveFileA(source.c_str(), destination.c_str())) return true;
+    if (config == nullptr) TVPFILE_RAISE(26, source);
+    deferMove(source, destination.c_str(), config);
+    markPending(config);
+    return false;
+}
+
+// renameFile on whole paths, split and joined again as renameFile does.
+bool renameWhole(const std::string &source, const std::string &destination, ConfigData *config, int force,
+                 int backup) {
+    if (source.size() > kPathMax) TVPFILE_RAISE(26, source);
+    if (destination.size() > kPathMax) TVPFILE_RAISE(26, destination);
+    const DirAndName from = splitDirAndName(source);
+    const DirAndName to = splitDirAndName(destination);
+    return renamePaths(joinPath(from.directory, from.name), joinPath(to.directory, to.name), config, force,
+                       backup);
+}
+
+CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, const char *tempDirectory,
+                     const std::string &sourceName, const std::string &destName, ConfigData *config, int force,
+                     int backup) {
+    const std::string source = joinPath(sourceDir, sourceName);
+    const std::string destination = joinPath(destDir, destName);
+    if (source.size() > kPathMax) TVPFILE_RAISE(20, source);
+    if (destination.size() > kPathMax) TVPFILE_RAISE(21, destination);
+
+    if (isDebug(config)) {
+        trace("\t\tCopy Src File  : ", source);
+        trace("\t\tCopy Dest File : ", destination);
+    }
+
+    sys::FileHandle in = openForReading(source);
+    if (!in) TVPFILE_RAISE(20, source);
+    WORD sourceDate = 0, sourceTime = 0;
+    if (!sys::GetDosFileTime(in.get(), &sourceDate, &sourceTime)) TVPFILE_RAISE(28, source);
+    const int64_t sourceStamp = dosTimeToCalendar(sourceDate, sourceTime);
+
+    // A destination that cannot be opened for reading counts as absent.
+    bool destExists = false;
+    int64_t destStamp = 0;
+    {
+        sys::FileHandle probe = openForReading(destination);
+        if (probe) {
+            destExists = true;
+            WORD date = 0, time = 0;
+            if (!sys::GetDosFileTime(probe.get(), &date, &time)) TVPFILE_RAISE(28, destination);
+            destStamp = dosTimeToCalendar(date, time);
+        }
+    }
+    const bool destOlder = destExists && destStamp < sourceStamp;
+    const bool destNewer = destExists && destStamp > sourceStamp;
+
+    // Whether this call moved the original to its backup name at once; a
+    // failure further on moves it back so that the user's file survives.
+    bool backupMovedNow = false;
+    std::string backupName;
+    if (backup && destExists && (destOlder || force)) {
+        backupName = backupNameOf(destination);
+        backupMovedNow = renameWhole(destination, backupName, config, 1, 0);
+    }
+
+    auto restoreBackup = [&]() {
+        if (backupMovedNow && !fileExists(destination)) sys::MoveFileA(backupName.c_str(), destination.c_str());
+    };
+
+    try {
+        if (!force && destExists && !destOlder) return destStamp == sourceStamp ? SameDate : DestinationNewer;
+
+        const CopyResult result = !destExists ? Created : (destNewer ? ReplacedNewer : ReplacedOlder);
+
+        // Never overwrite in place: creation fails while a file of that name exists.
+        sys::FileHandle out(sys::CreateFileA(destination.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out) {
+            in.reset();
+            if (tempDirectory == nullptr || config == nullptr) TVPFILE_RAISE(21, destination);
+
+            const uint32_t pid = sys::GetCurrentProcessId();
+            std::optional<std::string> temp =
+                tvpfile_detail::tempNameFromTemplate(tempDirectory, "TVXXXXXX", pid);
+            if (!temp) {
+                temp = tvpfile_detail::tempNameFromTemplate(tempDirectory, "MTXXXXXX", pid);
+                if (isDebug(config)) trace("TEMPMK : ", temp ? *temp : std::string("(null)"));
+            }
+            if (!temp) TVPFILE_RAISE(21, destination);
+
+            // The candidate's own name is the last eight characters of the path.
+            const std::string tempName = temp->substr(temp->size() - 8);
+            copyPaths(sourceDir, tempDirectory, nullptr, sourceName, tempName, config, force, 0);
+            try {
+                deferMove(*temp, destination.c_str(), config);
+            } catch (const Error &) {
+                // Not registered: the staged copy would never be used.
+                sys::DeleteFileA(temp->c_str());
+                throw;
+            }
+            markPending(config);
+            return result;
+        }
+
+        // Drops the partly written destination before a failure is raised.
+        auto discard = [&]() {
+            out.reset();
+            in.reset();
+            sys::DeleteFileA(destination.c_str());
+        };
+
+        std::array<char, 4096> buffer;
+        for (;;) {
+            DWORD got = 0;
+            if (!sys::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+                discard();
+                TVPFILE_RAISE(24, source);
+            }
+            if (got == 0) break;
+            DWORD put = 0;
+            if (!sys::WriteFile(out.get(), buffer.data(), got, &put, nullptr) || put < got) {
+                discard();
+                TVPFILE_RAISE(23, destination);
+            }
+        }
+        if (!sys::SetDosFileTime(out.get(), sourceDate, sourceTime)) {
+            discard();
+            TVPFILE_RAISE(27, destination);
+        }
+        out.reset();
+        in.reset();
+        return result;
+    } catch (const Error &) {
+        in.reset();
+        restoreBackup();
+        throw;
+    }
+}
+
+} // namespace
+
+namespace tvpfile_detail {
+
+std::optional<std::string> tempNameFromTemplate(const std::string &directory, const char *templ, uint32_t pid) {
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuv";
+    static const char kThird[] = "0abcdefghijklmnopqrstuvwxyz";
+    if (templ == nullptr || std::strlen(templ) != 8) return std::nullopt;
+
+    std::string name(templ);
+    const uint32_t bits = pid & 0xFFFFFu;
+    name[3] = kDigits[bits & 31u];
+    name[4] = '.';
+    name[5] = kDigits[(bits >> 5) & 31u];
+    name[6] = kDigits[(bits >> 10) & 31u];
+    name[7] = kDigits[(bits >> 15) & 31u];
+
+    for (size_t i = 0; i + 1 < sizeof kThird; ++i) {
+        name[2] = kThird[i];
+        const std::string candidate = joinPath(directory, name);
+        if (candidate.size() > kPathMax) return std::nullopt;
+        if (!fileExists(candidate)) return candidate;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> makeTempNameFor(const std::string &directory, uint32_t pid) {
+    if (auto name = tempNameFromTemplate(directory, "TVXXXXXX", pid)) return name;
+    return tempNameFromTemplate(directory, "MTXXXXXX", pid);
+}
+
+std::string backupNameOf(const std::string &path) {
+    const PathParts parts = splitPath(path);
+    const size_t length = path.size() - parts.extension.size() + 4;
+    if (path.size() <= kPathMax && length <= kPathMax && path.size() >= parts.extension.size()) {
+        std::string result = path;
+        setExtension(result, ".OLD");
+        return result;
+    }
+    // Too long to be used; built whole so that the caller refuses it by name.
+    std::string result = path;
+    const size_t slash = result.find_last_of("\\/:");
+    const size_t dot = result.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) result.erase(dot);
+    return result + ".OLD";
+}
+
+} // namespace tvpfile_detail
+
+CopyResult copyFile(const std::string &source, const std::string &destination, const char *tempDirectory,
+                    ConfigData *config, int force, int backup) {
+    if (source.size() > kPathMax) TVPFILE_RAISE(20, source);
+    if (destination.size() > kPathMax) TVPFILE_RAISE(21, destination);
+    const DirAndName from = splitDirAndName(source);
+    const DirAndName to = splitDirAndName(destination);
+    return copyFileIn(from.directory, to.directory, tempDirectory, from.name, to.name, config, force, backup);
+}
+
+CopyResult copyFileIn(const std::string &sourceDir, const std::string &destDir, const char *tempDirectory,
+                      const std::string &sourceName, const std::string &destName, ConfigData *config, int force,
+                      int backup) {
+    return copyPaths(sourceDir, destDir, tempDirectory, sourceName, destName, config, force, backup);
+}
+
+void renameFile(const std::string &source, const std::string &destination, ConfigData *config, int force,
+                int backup) {
+    renameWhole(source, destination, config, force, backup);
+}
+
+void renameFileIn(const std::string &sourceDir, const std::string &destDir, const std::string &sourceName,
+                  const std::string &destName, ConfigData *config, int force, int backup) {
+    renamePaths(joinPath(sourceDir, sourceName), joinPath(destDir, destName), config, force, backup);
+}
+
+void eraseFile(const std::string &path, ConfigData *config, int backup) {
+    if (path.size() > kPathMax) TVPFILE_RAISE(25, path);
+    if (!fileExists(path)) return;
+
+    if (backup) renameWhole(path, backupNameOf(path), config, 1, 0);
+
+    if (!isPending(config) && sys::DeleteFileA(path.c_str())) return;
+    if (config == nullptr) TVPFILE_RAISE(25, path);
+    deferMove(path, nullptr, config);
+    markPending(config);
+}
+
+void eraseFileIn(const std::string &dir, const std::string &name, ConfigData *config, int backup) {
+    eraseFile(joinPath(dir, name), config, backup);
+}
+
+void deferMove(const std::string &source, const char *target, ConfigData *config) {
+    if (config == nullptr) return;
+    switch (config->osFamily()) {
+    case FamilyWin95:
+        deferMoveWin95(source, target != nullptr ? std::string(target) : std::string("NUL"), config);
+        break;
+    case FamilyNT:
+        deferMoveNT(source, target, config);
+        break;
+    default:
+        break; // nothing stands in for a restart registration here
+    }
+}
+
+void deferMoveWin95(const std::string &source, const std::string &target, ConfigData *config) {
+    if (config == nullptr) return;
+    if (isDebug(config)) {
+        trace("\t\tLock Src  : ", source);
+        trace("\t\tLock Dest : ", target);
+    }
+    const std::string wininit = joinPath(config->windowsDirectory(), "WININIT.INI");
+    if (wininit.size() > kPathMax) TVPFILE_RAISE(21, wininit);
+    // A line cut short would move a file to the wrong place at restart.
+    if (target.size() + 1 + source.size() > kWininitLineMax) TVPFILE_RAISE(29, source);
+    Profile profile(wininit, Profile::FileMode);
+    profile.addValue("rename", target.c_str(), source.c_str());
+}
+
+void deferMoveNT(const std::string &source, const char *target, ConfigData *config) {
+    if (isDebug(config)) {
+        trace("\t\tLock Src  : ", source);
+        trace("\t\tLock Dest : ", target != nullptr ? std::string(target) : std::string("(null)"));
+    }
+    if (!sys::MoveFileExA(source.c_str(), target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+        TVPFILE_RAISE(29, source);
+}
+
+std::optional<std::string> makeTempName(const std::string &directory) {
+    return tvpfile_detail::makeTempNameFor(directory, sys::GetCurrentProcessId());
+}
+
+namespace {
+
+// The TEMP directory when the variable names something that exists, else
+// the empty text (the root of the current drive).
+std::string tempEnvironmentDirectory() {
+    const DWORD need = sys::GetEnvironmentVariableA("TEMP", nullptr, 0);
+    if (need == 0) return std::string();
+    std::string value(need, '\0');
+    const DWORD got = sys::GetEnvironmentVariableA("TEMP", &value[0], need);
+    if (got == 0 || got >= need) return std::string();
+    value.resize(got);
+    if (!fileExists(value)) return std::string();
+    return value;
+}
+
+// Writes the expanded lines of `path` to `temp`; false (temp removed) when
+// reading or writing fails.
+bool writeExpanded(const SubstituteClass &list, const std::string &path, const std::string &temp) {
+    sys::Stream in(sys::fopen(path.c_str(), "r"));
+    if (!in) return false;
+    sys::Stream out(sys::fopen(temp.c_str(), "w"));
+    if (!out) return false;
+
+    std::array<char, 512> buffer;
+    bool ok = true;
+    while (sys::fgets(buffer.data(), static_cast<int>(buffer.size()), in.get()) != nullptr) {
+        std::string piece(buffer.data());
+        list.substitute(piece);
+        if (sys::fputs(piece.c_str(), out.get()) == EOF) {
+            ok = false;
+            break;
+        }
+    }
+    if (ok && !sys::feof(in.get())) ok = false; // stopped by a read error, not the end
+    in.close();
+    if (out.close() != 0) ok = false;
+    if (!ok) sys::DeleteFileA(temp.c_str());
+    return ok;
+}
+
+} // namespace
+
+int substituteFile(const SubstituteClass &list, const std::string &path) {
+    if (path.size() > kPathMax) return 0;
+    const std::optional<std::string> temp = makeTempName(tempEnvironmentDirectory());
+    if (!temp) return 0;
+
+    if (!writeExpanded(list, path, *temp)) return 0;
+
+    // The original steps aside under a free name in its own directory instead
+    // of being deleted, so that it comes back if the new file cannot be made.
+    const std::optional<std::string> aside = makeTempName(splitDirAndName(path).directory);
+    if (!aside) {
+        sys::DeleteFileA(temp->c_str());
+        return 0;
+    }
+    if (!sys::MoveFileA(path.c_str(), aside->c_str())) return 0; // in use: the temporary file stays
+
+    try {
+        copyFile(*temp, path, nullptr, nullptr, 1, 1);
+    } catch (const Error &) {
+        if (!fileExists(path)) sys::MoveFileA(aside->c_str(), path.c_str());
+        throw;
+    }
+
+    if (!sys::DeleteFileA(aside->c_str())) {
+        // The original could not be deleted (read-only, in use): put it back.
+        if (sys::DeleteFileA(path.c_str())) sys::MoveFileA(aside->c_str(), path.c_str());
+        return 0;
+    }
+    return sys::DeleteFileA(temp->c_str()) ? 1 : 0;
+}

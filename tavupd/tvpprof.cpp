@@ -1,0 +1,314 @@
+// Profile: an INI-format file held as a table of lines (file mode), or a
+// registry key under HKEY_LOCAL_MACHINE that mirrors an INI file (registry
+// mode). Every platform call goes through the sys seam.
+#include "tvpprof.h"
+
+#include "sys.h"
+#include "tavupd_error.h"
+#include "tvpprof_ini.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+const char *const kModule = "tvpprof";
+
+// Longest path the profile keeps (a 260-character field with its NUL).
+constexpr std::size_t kMaxPath = 259;
+// A section's registry key path is built in a 256-character buffer.
+constexpr std::size_t kMaxKeyPath = 255;
+// Registry values are read into a buffer of this many bytes.
+constexpr DWORD kValueBuffer = 256;
+// Subkey names and classes are enumerated into buffers of this size.
+constexpr DWORD kNameBuffer = 50;
+// Names tried for a temporary file before giving up.
+constexpr unsigned kTempAttempts = 64;
+
+[[noreturn]] void cannotWrite(const std::string &path, int line) {
+    throw Error(21, path.c_str(), kModule, line);
+}
+
+// The directory part of a path, up to and including its last separator.
+std::string directoryOf(const std::string &path) {
+    std::size_t cut = path.find_last_of("\\/:");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+// Creates a new, empty file with a name of its own in the directory of
+// `path` and returns that name; empty when none could be created.
+std::string createTempFile(const std::string &path) {
+    static unsigned counter = 0;
+    const std::string dir = directoryOf(path);
+    const unsigned seed = static_cast<unsigned>(sys::GetCurrentProcessId());
+    static const char hex[] = "0123456789ABCDEF";
+    for (unsigned attempt = 0; attempt < kTempAttempts; ++attempt) {
+        unsigned tag = (seed * 31u + counter++) & 0xffffu;
+        std::string name = dir + "~TV";
+        for (int shift = 12; shift >= 0; shift -= 4) name += hex[(tag >> shift) & 0xfu];
+        name += ".TMP";
+        sys::FileHandle file(sys::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) return name;
+        DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return std::string();
+    }
+    return std::string();
+}
+
+// Puts the finished temporary file in place of `path`. The original stays
+// as it was when this fails.
+bool replaceWith(const std::string &temp, const std::string &path) {
+    if (sys::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    if (::GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
+
+    // The Windows 95 family has no replacing move: set the original aside
+    // under a name of its own, move the new file in, then drop the old one.
+    if (sys::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return sys::MoveFileA(temp.c_str(), path.c_str()) != FALSE;
+    std::string aside = createTempFile(path);
+    if (aside.empty()) return false;
+    if (!sys::DeleteFileA(aside.c_str())) return false;
+    if (!sys::MoveFileA(path.c_str(), aside.c_str())) return false;
+    if (!sys::MoveFileA(temp.c_str(), path.c_str())) {
+        sys::MoveFileA(aside.c_str(), path.c_str());
+        return false;
+    }
+    sys::DeleteFileA(aside.c_str());
+    return true;
+}
+
+// Empties and deletes every subkey below `key`, depth first. False when any
+// step fails; what was deleted until then stays deleted.
+bool deleteSubkeys(HKEY key) {
+    for (;;) {
+        char name[kNameBuffer];
+        char cls[kNameBuffer];
+        DWORD nameSize = kNameBuffer;
+        DWORD clsSize = kNameBuffer;
+        FILETIME written;
+        LONG rc = sys::RegEnumKeyExA(key, 0, name, &nameSize, nullptr, cls, &clsSize, &written);
+        if (rc == ERROR_NO_MORE_ITEMS) return true;
+        if (rc != ERROR_SUCCESS) return false;
+        // The buffer is always terminated by a successful call; make sure.
+        name[kNameBuffer - 1] = '\0';
+
+        sys::RegKey sub;
+        if (sys::RegOpenKeyExA(key, name, 0, KEY_ALL_ACCESS, sub.put()) != ERROR_SUCCESS) return false;
+        DWORD subKeys = 0;
+        if (sys::RegQueryInfoKeyA(sub.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr,
+                                  nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return false;
+        if (subKeys > 0 && !deleteSubkeys(sub.get())) return false;
+        if (sys::RegDeleteKeyA(sub.get(), "") != ERROR_SUCCESS) return false;
+    }
+}
+
+// Deletes an open key with everything below it.
+void deleteKeyTree(HKEY key) {
+    DWORD subKeys = 0;
+    if (sys::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                              nullptr, nullptr) != ERROR_SUCCESS)
+        return;
+    if (subKeys > 0 && !deleteSubkeys(key)) return;
+    sys::RegDeleteKeyA(key, "");
+}
+
+} // namespace
+
+struct Profile::Impl {
+    ini::Table table;
+    bool changed = false;
+    long long sizeStamp = 0;
+    long long timeStamp = 0;
+    // The file exists but its last read failed: the table does not hold its
+    // content, so it must not be written over.
+    bool unreadable = false;
+};
+
+Profile::Profile(const std::string &path, int mode)
+    : impl_(new Impl), path_(path.substr(0, kMaxPath)), mode_(mode == RegistryMode ? RegistryMode : FileMode) {
+    if (mode_ == RegistryMode) {
+        path_ += '\\';
+        return;
+    }
+    reload();
+}
+
+Profile::~Profile() {
+    if (mode_ != FileMode || !impl_->changed) return;
+    try {
+        save();
+    } catch (const Error &) {
+        // Nothing can be reported from here; the file stays as it was.
+    }
+}
+
+void Profile::reload() {
+    struct ::stat st;
+    long long size = 0;
+    long long time = 0;
+    bool exists = sys::stat(path_.c_str(), &st) == 0;
+    if (exists) {
+        size = static_cast<long long>(st.st_size);
+        time = static_cast<long long>(st.st_mtime);
+    }
+    if (size == impl_->sizeStamp && time == impl_->timeStamp && !impl_->unreadable) return;
+
+    sys::Stream in(sys::fopen(path_.c_str(), "rt"));
+    if (!in) {
+        impl_->table.clear();
+        // A file that is there but cannot be read is read again next time.
+        impl_->unreadable = exists;
+        impl_->sizeStamp = exists ? -1 : 0;
+        impl_->timeStamp = exists ? -1 : 0;
+        return;
+    }
+    impl_->sizeStamp = size;
+    impl_->timeStamp = time;
+    impl_->unreadable = false;
+
+    std::vector<std::string> lines;
+    char buffer[ini::kMaxReadLine + 1];
+    while (sys::fgets(buffer, static_cast<int>(sizeof buffer), in.get())) {
+        buffer[sizeof buffer - 1] = '\0';
+        std::string line;
+        try {
+            line = ini::lineFromRead(buffer);
+        } catch (const std::bad_alloc &) {
+            throw Error(1, static_cast<int>(std::strlen(buffer) + 1), kModule, __LINE__);
+        }
+        try {
+            lines.push_back(std::move(line));
+        } catch (const std::bad_alloc &) {
+            throw Error(1, static_cast<int>((lines.size() + 1 + ini::kGrowStep) * sizeof(char *)), kModule,
+                        __LINE__);
+        }
+    }
+    in.close();
+    impl_->table.assign(std::move(lines));
+}
+
+void Profile::save() {
+    DWORD attributes = sys::GetFileAttributesA(path_.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+        cannotWrite(path_, __LINE__);
+    if (impl_->unreadable) cannotWrite(path_, __LINE__);
+
+    // The new content goes to a file of its own first; the original is only
+    // replaced once all of it has been written.
+    std::string temp = createTempFile(path_);
+    if (temp.empty()) cannotWrite(path_, __LINE__);
+    bool written = false;
+    {
+        sys::Stream out(sys::fopen(temp.c_str(), "wt"));
+        if (out) {
+            written = true;
+            std::string text;
+            for (const std::string &line : impl_->table.lines()) {
+                text.assign(line).append(1, '\n');
+                if (sys::fwrite(text.data(), 1, text.size(), out.get()) != text.size()) {
+                    written = false;
+                    break;
+                }
+            }
+            if (written && sys::fflush(out.get()) != 0) written = false;
+            if (out.close() != 0) written = false;
+        }
+    }
+    if (!written || !replaceWith(temp, path_)) {
+        sys::DeleteFileA(temp.c_str());
+        cannotWrite(path_, __LINE__);
+    }
+}
+
+bool Profile::sectionKey(const char *section, std::string &out) const {
+    if (!section) return false;
+    std::size_t length = path_.size() + std::strlen(section);
+    if (length > kMaxKeyPath) return false;
+    out.assign(path_).append(section);
+    return true;
+}
+
+std::string Profile::getString(const char *section, const char *key, const char *def) {
+    const std::string fallback = def ? def : "";
+    if (mode_ == RegistryMode) {
+        std::string keyPath;
+        if (!sectionKey(section, keyPath)) return fallback;
+        sys::RegKey regKey;
+        if (sys::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, regKey.put()) != ERROR_SUCCESS)
+            return fallback;
+        unsigned char data[kValueBuffer] = {};
+        DWORD size = kValueBuffer;
+        DWORD type = 0;
+        if (sys::RegQueryValueExA(regKey.get(), key, nullptr, &type, data, &size) != ERROR_SUCCESS) return fallback;
+        // Whatever the type, the bytes up to the first NUL or the end of the
+        // data, never past the buffer.
+        std::size_t limit = std::min<std::size_t>(size, kValueBuffer);
+        const char *text = reinterpret_cast<const char *>(data);
+        std::size_t length = 0;
+        while (length < limit && text[length] != '\0') ++length;
+        return std::string(text, length);
+    }
+    reload();
+    const char *value = impl_->table.lookup(section, key);
+    return value ? std::string(value) : fallback;
+}
+
+int Profile::getInt(const char *section, const char *key, int def) {
+    // The registry side holds no line table: the lookup finds nothing there.
+    if (mode_ == RegistryMode) return def;
+    reload();
+    int value = 0;
+    if (ini::parseInt(impl_->table.lookup(section, key), value)) return value;
+    return def;
+}
+
+void Profile::setValue(const char *section, const char *key, const char *value) {
+    if (mode_ == RegistryMode) {
+        std::string keyPath;
+        if (!sectionKey(section, keyPath)) return;
+        sys::RegKey regKey;
+        if (value) {
+            DWORD disposition = 0;
+            if (sys::RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_ALL_ACCESS, nullptr, regKey.put(), &disposition) != ERROR_SUCCESS)
+                return;
+            sys::RegSetValueExA(regKey.get(), key, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
+                                static_cast<DWORD>(std::strlen(value) + 1));
+            return;
+        }
+        if (sys::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, regKey.put()) !=
+            ERROR_SUCCESS)
+            return;
+        if (key) {
+            sys::RegDeleteValueA(regKey.get(), key);
+        } else {
+            deleteKeyTree(regKey.get());
+        }
+        return;
+    }
+    reload();
+    impl_->changed = true;
+    impl_->table.setValue(section, key, value);
+    save();
+}
+
+void Profile::addValue(const char *section, const char *key, const char *value) {
+    // Only a file has a line table to add to.
+    if (mode_ == RegistryMode) return;
+    reload();
+    if (!impl_->table.addValue(section, key, value)) return;
+    impl_->changed = true;
+    save();
+}
+
+long Profile::findSection(const char *section) const { return impl_->table.findSection(section); }
+
+bool Profile::isSectionLine(const char *line) { return ini::isSectionLine(line); }
+
+const char *Profile::lineAt(long index) const { return impl_->table.lineAt(index); }
+
+long Profile::lineCount() const { return static_cast<long>(impl_->table.count()); }

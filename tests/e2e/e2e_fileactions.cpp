@@ -1,0 +1,343 @@
+// FILE, SUBST and FINDFILE lines run by the real program: installed files
+// and their dates, backups, outcome lines, deferred replacement of a file in
+// use on both Windows families, substitution in installed files, and the
+// walk of a directory tree.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::string kBanner = "Tavro Patch Update Installer v2.00 Beta 6N\r\n";
+const std::string kComplete = "Patch update installation complete.\r\n";
+const std::string kRestart =
+    "Windows must be restarted for the changes to take effect. Please restart Windows now.\r\n";
+const std::string kInvalidLine = "\r\n\aInvalid line or missing section in the installation profile\r\n";
+const std::string kNoTarget = "\r\n\aThe target directory does not exist\r\n";
+
+std::string profileWith(const std::string &body, int os = 7) {
+    return "[Patch]\nCondition0=Main," + std::to_string(os) + ",0,Tavro,root,x\n\n[Main]\n" + body;
+}
+
+std::string outcome(const std::string &path, const std::string &text) { return path + " (" + text + ")\r\n"; }
+
+const WORD kOldDate = dosDate(2001, 2, 3);
+const WORD kOldTime = dosTime(4, 5, 6);
+const WORD kNewDate = dosDate(2011, 5, 6);
+const WORD kNewTime = dosTime(7, 8, 10);
+
+struct Stamp {
+    WORD date = 0, time = 0;
+    bool operator==(const Stamp &o) const { return date == o.date && time == o.time; }
+};
+Stamp stampOf(const std::string &path) {
+    Stamp s;
+    EXPECT_TRUE(getDosTime(path, s.date, s.time)) << path;
+    return s;
+}
+
+class FileActions : public ::testing::Test {
+  protected:
+    void SetUp() override { resetMachine(); }
+    RunResult run(const std::string &body, const std::vector<std::string> &args = {},
+                  const std::string &version = "win98", int os = 7) {
+        patch.writeProfile(profileWith(body, os));
+        return runTavupd(patch, args, version);
+    }
+    // A patch file with a fixed date.
+    void patchFile(const std::string &name, const std::string &bytes, WORD date = kNewDate, WORD time = kNewTime) {
+        patch.writeFile(name, bytes);
+        setDosTime(patch.path(name), date, time);
+    }
+    PatchDir patch{"FILE"};
+};
+
+TEST_F(FileActions, FileInstallsIntoBaseDirectoryAndSubdirectoryUnderEntryName) {
+    installProduct("C:\\TAVRO", 1);
+    makeDirs(windowsDir() + "\\E2E\\SYSTEM");
+    patchFile("NEW.DLL", "new contents\r\n\x01\x02");
+    RunResult r = run("FILE1=TAVRO,NEW.DLL\n"
+                      "FILE2=WINDOWS,NEW.DLL,E2E\\\\SYSTEM,OLD.DLL\n");
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.err, "");
+    const std::string dest2 = windowsDir() + "\\E2E\\SYSTEM\\OLD.DLL";
+    EXPECT_EQ(r.out, kBanner + outcome("C:\\TAVRO\\NEW.DLL", "new file installed") +
+                         outcome(dest2, "new file installed") + kComplete);
+    EXPECT_EQ(readFile("C:\\TAVRO\\NEW.DLL"), std::optional<std::string>("new contents\r\n\x01\x02"));
+    EXPECT_EQ(readFile(dest2), std::optional<std::string>("new contents\r\n\x01\x02"));
+    EXPECT_EQ(stampOf("C:\\TAVRO\\NEW.DLL"), (Stamp{kNewDate, kNewTime}));
+    EXPECT_FALSE(exists(windowsDir() + "\\E2E\\SYSTEM\\NEW.DLL"));
+}
+
+TEST_F(FileActions, MissingTargetDirectoryIsReportedAndSectionGoesOn) {
+    installProduct("C:\\TAVRO", 1);
+    patchFile("NEW.DLL", "n");
+    RunResult r = run("FILE1=TAVRO,NEW.DLL,SYSTEM,OLD.DLL\n"
+                      "FILE2=TAVRO,NEW.DLL,,\n");
+    EXPECT_EQ(r.err, kNoTarget);
+    EXPECT_EQ(r.out, kBanner + outcome("C:\\TAVRO\\NEW.DLL", "new file installed") + kComplete);
+    EXPECT_FALSE(exists("C:\\TAVRO\\SYSTEM"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\OLD.DLL"));
+}
+
+TEST_F(FileActions, DirectoryPartOfNamesIsIgnored) {
+    installProduct("C:\\TAVRO", 0);
+    makeDirs("C:\\TAVRO\\SUB");
+    patchFile("NEW.DLL", "by name");
+    RunResult r = run("FILE1=TAVRO,C:\\\\ELSEWHERE\\\\NEW.DLL,,SUB\\\\RENAMED.DLL\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(readFile("C:\\TAVRO\\RENAMED.DLL"), std::optional<std::string>("by name"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\SUB\\RENAMED.DLL"));
+}
+
+TEST_F(FileActions, EveryOutcomeIsReportedWithItsMessage) {
+    installProduct("C:\\TAVRO", 1);
+    patchFile("SAME.DLL", "patch");
+    patchFile("NEWER.DLL", "patch");
+    patchFile("OLDER.DLL", "patch");
+    patchFile("FORCED.DLL", "patch");
+    patchFile("FRESH.DLL", "patch");
+    writeFile("C:\\TAVRO\\SAME.DLL", "installed");
+    setDosTime("C:\\TAVRO\\SAME.DLL", kNewDate, kNewTime);
+    writeFile("C:\\TAVRO\\NEWER.DLL", "installed");
+    setDosTime("C:\\TAVRO\\NEWER.DLL", dosDate(2020, 1, 1), kNewTime);
+    writeFile("C:\\TAVRO\\OLDER.DLL", "installed");
+    setDosTime("C:\\TAVRO\\OLDER.DLL", kOldDate, kOldTime);
+    writeFile("C:\\TAVRO\\FORCED.DLL", "installed");
+    setDosTime("C:\\TAVRO\\FORCED.DLL", dosDate(2020, 1, 1), kNewTime);
+    RunResult r = run("FILE1=TAVRO,SAME.DLL\n"
+                      "FILE2=TAVRO,NEWER.DLL\n"
+                      "FILE3=TAVRO,OLDER.DLL\n"
+                      "FILE4=TAVRO,FORCED.DLL,,,1\n"
+                      "FILE5=TAVRO,FRESH.DLL\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + outcome("C:\\TAVRO\\SAME.DLL", "same date, not replaced") +
+                         outcome("C:\\TAVRO\\NEWER.DLL", "installed file is newer, not replaced") +
+                         outcome("C:\\TAVRO\\OLDER.DLL", "older file replaced") +
+                         outcome("C:\\TAVRO\\FORCED.DLL", "newer file replaced") +
+                         outcome("C:\\TAVRO\\FRESH.DLL", "new file installed") + kComplete);
+    EXPECT_EQ(readFile("C:\\TAVRO\\SAME.DLL"), std::optional<std::string>("installed"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\NEWER.DLL"), std::optional<std::string>("installed"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\OLDER.DLL"), std::optional<std::string>("patch"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\OLDER.OLD"), std::optional<std::string>("installed"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\FORCED.DLL"), std::optional<std::string>("patch"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\FORCED.OLD"), std::optional<std::string>("installed"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\SAME.OLD"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\NEWER.OLD"));
+}
+
+TEST_F(FileActions, NotInteractiveCopiesSilently) {
+    installProduct("C:\\TAVRO", 0);
+    patchFile("A.DLL", "patch");
+    writeFile("C:\\TAVRO\\A.DLL", "installed");
+    setDosTime("C:\\TAVRO\\A.DLL", kOldDate, kOldTime);
+    RunResult r = run("FILE1=TAVRO,A.DLL\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    EXPECT_EQ(readFile("C:\\TAVRO\\A.DLL"), std::optional<std::string>("patch"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\A.OLD"), std::optional<std::string>("installed"));
+}
+
+TEST_F(FileActions, CompressedFileIsSkippedAndTraced) {
+    installProduct("C:\\TAVRO", 1);
+    patchFile("NEW.DLL", "n");
+    RunResult r = run("FILE1=TAVRO,NEW.DLL,,,,,1\n", {"-d"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(exists("C:\\TAVRO\\NEW.DLL"));
+    EXPECT_EQ(r.out.find("(new file installed)"), std::string::npos) << r.out;
+    const std::string trace = "\tFile\r\n"
+                              "\t\tcomponent   : TAVRO\r\n"
+                              "\t\tfilename    : NEW.DLL\r\n"
+                              "\t\tsubdir      : \r\n"
+                              "\t\tentry       : \r\n"
+                              "\t\tbackup      : \r\n"
+                              "\t\tbackup val  : 1\r\n"
+                              "\t\tforce       : \r\n"
+                              "\t\tforce value : 0\r\n"
+                              "\t\tcompress    : 1\r\n"
+                              "\t\tcompress val: 1\r\n";
+    EXPECT_NE(r.out.find(trace), std::string::npos) << r.out;
+}
+
+TEST_F(FileActions, MissingNameUnknownLocationAndFailedCopyAreReported) {
+    installProduct("C:\\TAVRO", 1);
+    patchFile("OK.DLL", "ok");
+    RunResult r = run("FILE1=TAVRO\n"
+                      "FILE2=TAVRO,\n"
+                      "FILE3=SYSTEM,OK.DLL\n"
+                      "SUBST1=ELSEWHERE,OK.DLL\n"
+                      "FINDFILE1=,OK.DLL\n"
+                      "FILE4=TAVRO,MISSING.DLL\n"
+                      "FILE5=TAVRO,OK.DLL\n");
+    EXPECT_EQ(r.err, kInvalidLine + kInvalidLine + kInvalidLine + kInvalidLine + kInvalidLine +
+                         "\r\n\aCannot install the file: " + patch.path("MISSING.DLL") + "\r\n");
+    EXPECT_EQ(r.out, kBanner + outcome("C:\\TAVRO\\OK.DLL", "new file installed") + kComplete);
+    EXPECT_FALSE(exists("C:\\TAVRO\\MISSING.DLL"));
+}
+
+TEST_F(FileActions, LockedDestinationOnWindows98GoesToWininit) {
+    installProduct("C:\\TAVRO", 1);
+    patchFile("LOCK.DLL", "replacement");
+    writeFile("C:\\TAVRO\\LOCK.DLL", "in use");
+    FileLock lock("C:\\TAVRO\\LOCK.DLL");
+    ASSERT_TRUE(lock.locked());
+    RunResult r = run("FILE1=TAVRO,LOCK.DLL\n");
+    lock.release();
+    EXPECT_EQ(r.err, "");
+    // The destination could not be read, so it counts as a new file.
+    EXPECT_EQ(r.out, kBanner + outcome("C:\\TAVRO\\LOCK.DLL", "new file installed") + kComplete + kRestart);
+    EXPECT_EQ(readFile("C:\\TAVRO\\LOCK.DLL"), std::optional<std::string>("in use"));
+
+    const auto wininit = readFile(windowsDir() + "\\WININIT.INI");
+    ASSERT_TRUE(wininit.has_value());
+    const std::string prefix = "[rename]\r\nC:\\TAVRO\\LOCK.DLL=C:\\TAVRO\\ARCHIVE\\TEMP\\TV";
+    ASSERT_EQ(wininit->compare(0, prefix.size(), prefix), 0) << *wininit;
+    const size_t from = wininit->find('=') + 1;
+    const std::string staged = wininit->substr(from, wininit->find("\r\n", from) - from);
+    EXPECT_EQ(staged.size(), std::string("C:\\TAVRO\\ARCHIVE\\TEMP\\TVxx.xxx").size()) << staged;
+    EXPECT_EQ(staged[staged.size() - 4], '.') << staged;
+    EXPECT_EQ(readFile(staged), std::optional<std::string>("replacement"));
+    EXPECT_EQ(std::count(wininit->begin(), wininit->end(), '\n'), 2);
+}
+
+TEST_F(FileActions, LockedDestinationOnNT4IsADelayedMove) {
+    installProduct("C:\\TAVRO", 0);
+    patchFile("LOCK.DLL", "replacement");
+    writeFile("C:\\TAVRO\\LOCK.DLL", "in use");
+    FileLock lock("C:\\TAVRO\\LOCK.DLL");
+    ASSERT_TRUE(lock.locked());
+    RunResult r = run("FILE1=TAVRO,LOCK.DLL\n", {}, "nt40", 8);
+    lock.release();
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete + kRestart);
+    EXPECT_FALSE(exists(windowsDir() + "\\WININIT.INI"));
+    const auto moves = pendingMoves();
+    ASSERT_EQ(moves.size(), 1u);
+    EXPECT_EQ(moves[0].second, "C:\\TAVRO\\LOCK.DLL");
+    EXPECT_EQ(moves[0].first.rfind("C:\\TAVRO\\ARCHIVE\\TEMP\\TV", 0), 0u) << moves[0].first;
+    EXPECT_EQ(readFile(moves[0].first), std::optional<std::string>("replacement"));
+}
+
+TEST_F(FileActions, SubstExpandsReferencesInTheInstalledFile) {
+    installProduct("C:\\TAVRO", 0);
+    const std::string text = "dir=\\TAVRO\r\nwin=\\WINDOWS\\SYSTEM\r\nplain\r\n";
+    patchFile("CONF.TXT", text);
+    RunResult r = run("SUBST1=TAVRO,CONF.TXT\n"
+                      "SUBST2=TAVRO,CONF.TXT,,OTHER.TXT\n");
+    EXPECT_EQ(r.err, "");
+    const std::string expanded = "dir=C:\\TAVRO\r\nwin=" + windowsDir() + "\\SYSTEM\r\nplain\r\n";
+    EXPECT_EQ(readFile("C:\\TAVRO\\CONF.TXT"), std::optional<std::string>(expanded));
+    EXPECT_EQ(readFile("C:\\TAVRO\\OTHER.TXT"), std::optional<std::string>(expanded));
+    // The patch file itself stays as shipped.
+    EXPECT_EQ(readFile(patch.path("CONF.TXT")), std::optional<std::string>(text));
+}
+
+TEST_F(FileActions, SubstWithMissingTargetDirectoryTouchesNothing) {
+    installProduct("C:\\TAVRO", 0);
+    patchFile("CONF.TXT", "x=\\TAVRO\r\n");
+    writeFile("C:\\TAVRO\\CONF.TXT", "y=\\TAVRO\r\n");
+    RunResult r = run("SUBST1=TAVRO,CONF.TXT,NOSUB\n");
+    EXPECT_EQ(r.err, kNoTarget);
+    EXPECT_FALSE(exists("C:\\TAVRO\\NOSUB"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\CONF.TXT"), std::optional<std::string>("y=\\TAVRO\r\n"));
+}
+
+TEST_F(FileActions, FindFileUpdatesEveryCopyDirectoryFirstAndSkipsDotDirectories) {
+    installProduct("C:\\TAVRO", 1);
+    patchFile("A.DLL", "patch");
+    for (const char *dir : {"C:\\TAVRO\\APP", "C:\\TAVRO\\APP\\S1", "C:\\TAVRO\\APP\\S1\\DEEP", "C:\\TAVRO\\APP\\S2",
+                            "C:\\TAVRO\\APP\\.HIDDEN", "C:\\TAVRO\\APP\\NONE"}) {
+        makeDirs(dir);
+        if (std::string(dir).find("NONE") != std::string::npos) continue;
+        writeFile(std::string(dir) + "\\A.DLL", "old");
+        setDosTime(std::string(dir) + "\\A.DLL", kOldDate, kOldTime);
+    }
+    RunResult r = run("FINDFILE1=TAVRO,A.DLL,APP,,0\n");
+    EXPECT_EQ(r.err, "");
+    for (const char *dir : {"C:\\TAVRO\\APP", "C:\\TAVRO\\APP\\S1", "C:\\TAVRO\\APP\\S1\\DEEP", "C:\\TAVRO\\APP\\S2"})
+        EXPECT_EQ(readFile(std::string(dir) + "\\A.DLL"), std::optional<std::string>("patch")) << dir;
+    EXPECT_EQ(readFile("C:\\TAVRO\\APP\\.HIDDEN\\A.DLL"), std::optional<std::string>("old"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\APP\\NONE\\A.DLL"));
+    // Backup field 0: no backups.
+    EXPECT_FALSE(exists("C:\\TAVRO\\APP\\A.OLD"));
+
+    const std::string line = " (older file replaced)\r\n";
+    const size_t top = r.out.find("C:\\TAVRO\\APP\\A.DLL" + line);
+    const size_t s1 = r.out.find("C:\\TAVRO\\APP\\S1\\A.DLL" + line);
+    const size_t deep = r.out.find("C:\\TAVRO\\APP\\S1\\DEEP\\A.DLL" + line);
+    const size_t s2 = r.out.find("C:\\TAVRO\\APP\\S2\\A.DLL" + line);
+    ASSERT_NE(top, std::string::npos) << r.out;
+    ASSERT_NE(s1, std::string::npos) << r.out;
+    ASSERT_NE(deep, std::string::npos) << r.out;
+    ASSERT_NE(s2, std::string::npos) << r.out;
+    EXPECT_EQ(top, kBanner.size());
+    EXPECT_LT(s1, deep);
+    // A subtree is finished before the next entry: S2 is not between S1 and DEEP.
+    EXPECT_FALSE(s2 > s1 && s2 < deep);
+    // Nothing printed but the four outcome lines.
+    const size_t lines = std::count(r.out.begin(), r.out.end(), '\n');
+    EXPECT_EQ(lines, 6u) << r.out;
+}
+
+TEST_F(FileActions, FindFileWithoutCopiesChangesNothing) {
+    installProduct("C:\\TAVRO", 1);
+    patchFile("A.DLL", "patch");
+    makeDirs("C:\\TAVRO\\APP\\S1");
+    writeFile("C:\\TAVRO\\APP\\S1\\B.DLL", "b");
+    RunResult r = run("FINDFILE1=TAVRO,A.DLL,APP\n"
+                      "FINDFILE2=TAVRO,A.DLL,NOAPP\n");
+    EXPECT_EQ(r.err, kNoTarget);
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    EXPECT_EQ(listDir("C:\\TAVRO\\APP\\S1"), std::vector<std::string>{"B.DLL"});
+    EXPECT_EQ(listDir("C:\\TAVRO\\APP"), std::vector<std::string>{"S1"});
+}
+
+TEST_F(FileActions, FindFileGoesOnAfterAFailedCopy) {
+    installProduct("C:\\TAVRO", 1);
+    // No A.DLL in the patch: every copy found fails, each one reported.
+    makeDirs("C:\\TAVRO\\APP\\S1");
+    makeDirs("C:\\TAVRO\\APP\\S2");
+    for (const char *f : {"C:\\TAVRO\\APP\\A.DLL", "C:\\TAVRO\\APP\\S1\\A.DLL", "C:\\TAVRO\\APP\\S2\\A.DLL"})
+        writeFile(f, "old");
+    patchFile("B.DLL", "b");
+    RunResult r = run("FINDFILE1=TAVRO,A.DLL,APP\n"
+                      "FILE1=TAVRO,B.DLL\n");
+    const std::string failed = "\r\n\aCannot install the file: " + patch.path("A.DLL") + "\r\n";
+    EXPECT_EQ(r.err, failed + failed + failed);
+    EXPECT_EQ(r.out, kBanner + outcome("C:\\TAVRO\\B.DLL", "new file installed") + kComplete);
+}
+
+TEST_F(FileActions, FindFileLeavesTreesBeyondThePathLimitAlone) {
+    installProduct("C:\\TAVRO", 0);
+    patchFile("A.DLL", "patch");
+    // C:\TAVRO\APP\ then directories of 49 characters down to a directory
+    // whose copy still fits, and one level below whose copy would not.
+    std::string dir = "C:\\TAVRO\\APP";
+    const std::string part(49, 'D');
+    while (dir.size() + 1 + part.size() + 1 + 5 <= 259) dir += "\\" + part;
+    const std::string fits = dir;             // dir\A.DLL fits
+    const std::string tooDeep = dir + "\\" + std::string(254 - dir.size() - 1, 'E');
+    ASSERT_GT(tooDeep.size() + 1 + 5, 259u);
+    ASSERT_LE(tooDeep.size(), 259u);
+    makeDirs(tooDeep);
+    ASSERT_TRUE(isDirectory(tooDeep));
+    writeFile(fits + "\\A.DLL", "old");
+    setDosTime(fits + "\\A.DLL", kOldDate, kOldTime);
+    writeFile("C:\\TAVRO\\APP\\A.DLL", "old");
+    setDosTime("C:\\TAVRO\\APP\\A.DLL", kOldDate, kOldTime);
+    RunResult r = run("FINDFILE1=TAVRO,A.DLL,APP,,0\n"
+                      "FILE1=TAVRO,A.DLL\n");
+    EXPECT_EQ(r.err, kInvalidLine);
+    EXPECT_EQ(readFile("C:\\TAVRO\\APP\\A.DLL"), std::optional<std::string>("patch"));
+    EXPECT_EQ(readFile(fits + "\\A.DLL"), std::optional<std::string>("patch"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\A.DLL"), std::optional<std::string>("patch"));
+    EXPECT_EQ(listDir(tooDeep), std::vector<std::string>{});
+}
+
+} // namespace

@@ -1,0 +1,223 @@
+// COPY, RENAME and ERASE lines run by the real program: files copied, moved
+// and erased below one base directory, backups, silently skipped lines,
+// reported failures and deferred work on files in use.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::string kBanner = "Tavro Patch Update Installer v2.00 Beta 6N\r\n";
+const std::string kComplete = "Patch update installation complete.\r\n";
+const std::string kRestart =
+    "Windows must be restarted for the changes to take effect. Please restart Windows now.\r\n";
+const std::string kInvalidLine = "\r\n\aInvalid line or missing section in the installation profile\r\n";
+
+std::string profileWith(const std::string &body, int os = 7) {
+    return "[Patch]\nCondition0=Main," + std::to_string(os) + ",0,Tavro,root,x\n\n[Main]\n" + body;
+}
+
+std::string win(const std::string &rest) { return windowsDir() + "\\" + rest; }
+
+class Local : public ::testing::Test {
+  protected:
+    void SetUp() override { resetMachine(); }
+    RunResult run(const std::string &body, const std::vector<std::string> &args = {},
+                  const std::string &version = "win98", int os = 7) {
+        patch.writeProfile(profileWith(body, os));
+        return runTavupd(patch, args, version);
+    }
+    PatchDir patch{"LOCAL"};
+};
+
+TEST_F(Local, CopyWithinSubdirectoryAndWithLostBackslashes) {
+    installProduct("C:\\TAVRO", 1);
+    makeDirs(win("E2E\\SYSTEM"));
+    writeFile(win("E2E\\SYSTEM\\A.DLL"), "a contents");
+    RunResult r = run("COPY1=WINDOWS,E2E\\\\SYSTEM\\\\A.DLL,E2E\\\\SYSTEM\\\\B.DLL\n"
+                      "COPY2=WINDOWS,E2E\\SYSTEM\\A.DLL,E2E\\SYSTEM\\C.DLL\n"
+                      "COPY3=TAVRO,NOTHERE.DLL,X.DLL\n");
+    // COPY prints no outcome line, even when interactive.
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    EXPECT_EQ(r.err, "\r\n\aCannot install the file: " + win("E2ESYSTEMA.DLL") + "\r\n" +
+                         "\r\n\aCannot install the file: C:\\TAVRO\\NOTHERE.DLL\r\n");
+    EXPECT_EQ(readFile(win("E2E\\SYSTEM\\B.DLL")), std::optional<std::string>("a contents"));
+    EXPECT_EQ(readFile(win("E2E\\SYSTEM\\A.DLL")), std::optional<std::string>("a contents"));
+    EXPECT_FALSE(exists(win("E2E\\SYSTEM\\C.DLL")));
+    EXPECT_FALSE(exists(win("E2ESYSTEMC.DLL")));
+    EXPECT_FALSE(exists("C:\\TAVRO\\X.DLL"));
+}
+
+TEST_F(Local, RenameReplacesExistingDestinationWithoutBackup) {
+    installProduct("C:\\TAVRO", 0);
+    writeFile("C:\\TAVRO\\OLD.EXE", "old exe");
+    writeFile("C:\\TAVRO\\NEW.EXE", "previous new");
+    makeDirs("C:\\TAVRO\\BIN");
+    writeFile("C:\\TAVRO\\MOVE.TXT", "moving");
+    RunResult r = run("RENAME1=TAVRO,OLD.EXE,NEW.EXE,1,0\n"
+                      "RENAME2=TAVRO,MOVE.TXT,BIN\\\\MOVED.TXT,0,0\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    EXPECT_EQ(readFile("C:\\TAVRO\\NEW.EXE"), std::optional<std::string>("old exe"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\OLD.EXE"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\NEW.OLD"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\BIN\\MOVED.TXT"), std::optional<std::string>("moving"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\MOVE.TXT"));
+}
+
+TEST_F(Local, LinesWithoutNamesAreSkippedSilently) {
+    installProduct("C:\\TAVRO", 1);
+    writeFile("C:\\TAVRO\\OLD.EXE", "x");
+    writeFile("C:\\TAVRO\\GO.TXT", "go");
+    RunResult r = run("RENAME1=TAVRO,OLD.EXE\n"
+                      "RENAME2=TAVRO,,NEW.EXE\n"
+                      "COPY1=TAVRO,OLD.EXE,\n"
+                      "COPY2\n"
+                      "ERASE1=TAVRO\n"
+                      "ERASE2=TAVRO,\n"
+                      "ERASE3=TAVRO,GO.TXT,0\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    EXPECT_EQ(readFile("C:\\TAVRO\\OLD.EXE"), std::optional<std::string>("x"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\NEW.EXE"));
+    // The line after the skipped ones still ran.
+    EXPECT_FALSE(exists("C:\\TAVRO\\GO.TXT"));
+}
+
+TEST_F(Local, EraseWithAndWithoutBackup) {
+    // The "Backup" setting is 1 by default; the field overrides it.
+    installProduct("C:\\TAVRO", 0);
+    makeDirs(win("E2E"));
+    writeFile(win("E2E\\OLD.DLL"), "kept");
+    writeFile(win("E2E\\GONE.DLL"), "gone");
+    writeFile(win("E2E\\ABSENT.OLD"), "untouched");
+    RunResult r = run("ERASE1=WINDOWS,E2E\\\\OLD.DLL,1\n"
+                      "ERASE2=WINDOWS,E2E\\\\GONE.DLL,0\n"
+                      "ERASE3=WINDOWS,E2E\\\\ABSENT.DLL\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(exists(win("E2E\\OLD.DLL")));
+    EXPECT_EQ(readFile(win("E2E\\OLD.OLD")), std::optional<std::string>("kept"));
+    EXPECT_FALSE(exists(win("E2E\\GONE.DLL")));
+    EXPECT_FALSE(exists(win("E2E\\GONE.OLD")));
+    // Erasing a file that is not there does nothing.
+    EXPECT_EQ(readFile(win("E2E\\ABSENT.OLD")), std::optional<std::string>("untouched"));
+}
+
+TEST_F(Local, EraseOfFileInUseIsDeferredOnWindows98) {
+    installProduct("C:\\TAVRO", 0);
+    writeFile("C:\\TAVRO\\BUSY.DLL", "busy");
+    FileLock lock("C:\\TAVRO\\BUSY.DLL");
+    ASSERT_TRUE(lock.locked());
+    RunResult r = run("ERASE1=TAVRO,BUSY.DLL,0\n");
+    lock.release();
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete + kRestart);
+    EXPECT_EQ(readFile("C:\\TAVRO\\BUSY.DLL"), std::optional<std::string>("busy"));
+    EXPECT_EQ(readFile(win("WININIT.INI")), std::optional<std::string>("[rename]\r\nNUL=C:\\TAVRO\\BUSY.DLL\r\n"));
+}
+
+TEST_F(Local, RenameOfFileInUseIsDeferredOnNT4) {
+    installProduct("C:\\TAVRO", 0);
+    writeFile("C:\\TAVRO\\BUSY.DLL", "busy");
+    FileLock lock("C:\\TAVRO\\BUSY.DLL");
+    ASSERT_TRUE(lock.locked());
+    RunResult r = run("RENAME1=TAVRO,BUSY.DLL,FREE.DLL,0,0\n", {}, "nt40", 8);
+    lock.release();
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete + kRestart);
+    EXPECT_FALSE(exists("C:\\TAVRO\\FREE.DLL"));
+    const auto moves = pendingMoves();
+    ASSERT_EQ(moves.size(), 1u);
+    EXPECT_EQ(moves[0].first, "C:\\TAVRO\\BUSY.DLL");
+    EXPECT_EQ(moves[0].second, "C:\\TAVRO\\FREE.DLL");
+}
+
+TEST_F(Local, RestartRequestIsCollectedAfterEachLine) {
+    installProduct("C:\\TAVRO", 0);
+    writeFile("C:\\TAVRO\\BUSY.DLL", "busy");
+    FileLock lock("C:\\TAVRO\\BUSY.DLL");
+    ASSERT_TRUE(lock.locked());
+    // The deferred erase raises the request; REBOOT=0 withdraws it after
+    // that line, so a later plain copy leaves no request behind.
+    writeFile("C:\\TAVRO\\A.TXT", "a");
+    RunResult r = run("ERASE1=TAVRO,BUSY.DLL,0\n"
+                      "REBOOT=0\n"
+                      "COPY1=TAVRO,A.TXT,B.TXT\n");
+    lock.release();
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    EXPECT_EQ(readFile("C:\\TAVRO\\B.TXT"), std::optional<std::string>("a"));
+}
+
+TEST_F(Local, UnknownLocationAndOverlongPathsAreRefused) {
+    // A deep product directory: a name of 60 characters below it would make
+    // a path past 259 characters.
+    const std::string root = "C:\\TAVRO\\" + std::string(200, 'P');
+    installProduct(root, 0);
+    writeFile(root + "\\A.TXT", "a");
+    const std::string longName(60, 'N');
+    RunResult r = run("COPY1=SYSTEM,A.TXT,B.TXT\n"
+                      "RENAME1=,A.TXT,B.TXT\n"
+                      "ERASE1=ELSEWHERE,A.TXT\n"
+                      "COPY2=TAVRO,A.TXT," + longName + "\n"
+                      "RENAME2=TAVRO," + longName + ",A.TXT\n"
+                      "ERASE2=TAVRO," + longName + "\n"
+                      "COPY3=TAVRO,A.TXT,C.TXT\n");
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    EXPECT_EQ(r.err, kInvalidLine + kInvalidLine + kInvalidLine + kInvalidLine + kInvalidLine + kInvalidLine);
+    EXPECT_EQ(readFile(root + "\\A.TXT"), std::optional<std::string>("a"));
+    EXPECT_FALSE(exists(root + "\\B.TXT"));
+    EXPECT_EQ(readFile(root + "\\C.TXT"), std::optional<std::string>("a"));
+    std::vector<std::string> names = listDir(root);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"A.TXT", "ARCHIVE", "C.TXT"}));
+}
+
+TEST_F(Local, DebugTraceOfEachAction) {
+    installProduct("C:\\TAVRO", 0);
+    writeFile("C:\\TAVRO\\A.TXT", "a");
+    RunResult r = run("COPY1=TAVRO,A.TXT,B.TXT\n"
+                      "RENAME1=TAVRO,B.TXT,C.TXT,x,0\n"
+                      "ERASE1=TAVRO,C.TXT\n",
+                      {"-d"});
+    EXPECT_EQ(r.err, "");
+    const std::string copy = "\tCopy (Local)\r\n"
+                             "\t\tcomponent   : TAVRO\r\n"
+                             "\t\tsource      : C:\\TAVRO\\A.TXT\r\n"
+                             "\t\tdestination : C:\\TAVRO\\B.TXT\r\n"
+                             "\t\tbackup      : (null)\r\n"
+                             "\t\tbackup val  : 1\r\n"
+                             "\t\tforce       : (null)\r\n"
+                             "\t\tforce value : 0\r\n";
+    const std::string rename = "\tRename (local)\r\n"
+                               "\t\tcomponent   : TAVRO\r\n"
+                               "\t\tsource      : C:\\TAVRO\\B.TXT\r\n"
+                               "\t\tdestination : C:\\TAVRO\\C.TXT\r\n"
+                               "\t\tbackup      : 0\r\n"
+                               "\t\tbackup val  : 0\r\n"
+                               "\t\tforce       : x\r\n"
+                               "\t\tforce value : 0\r\n";
+    const std::string erase = "\tErase (Local)\r\n"
+                              "\t\tcomponent   : TAVRO\r\n"
+                              "\t\tfilename    : C:\\TAVRO\\C.TXT\r\n"
+                              "\t\tbackup      : (null)\r\n"
+                              "\t\tbackup val  : 1\r\n";
+    const size_t a = r.out.find(copy), b = r.out.find(rename), c = r.out.find(erase);
+    ASSERT_NE(a, std::string::npos) << r.out;
+    ASSERT_NE(b, std::string::npos) << r.out;
+    ASSERT_NE(c, std::string::npos) << r.out;
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c);
+    EXPECT_EQ(readFile("C:\\TAVRO\\A.TXT"), std::optional<std::string>("a"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\B.TXT"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\C.TXT"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\C.OLD"), std::optional<std::string>("a"));
+}
+
+} // namespace

@@ -1,0 +1,404 @@
+// Line grammar, lookups and edits of the INI line table.
+#include "tavupd_error.h"
+#include "tvpprof_ini.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+using ini::Table;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+Table tableOf(const Lines &lines) {
+    Table t;
+    t.assign(lines);
+    return t;
+}
+
+Lines split(const std::string &text) { return ini::splitLines(text.data(), text.size()); }
+
+// Checks the invariant every edit keeps: more slots than lines, and no line
+// served at or past the count.
+void expectInvariant(const Table &t) {
+    EXPECT_GT(t.capacity(), t.count());
+    EXPECT_EQ(t.lineAt(static_cast<long>(t.count())), nullptr);
+    EXPECT_EQ(t.lineAt(-1), nullptr);
+}
+
+} // namespace
+
+// ---- reading lines ----------------------------------------------------------
+
+TEST(IniSplit, FinalLineWithAndWithoutLineEnd) {
+    EXPECT_EQ(split("a\nb"), (Lines{"a", "b"}));
+    EXPECT_EQ(split("a\nb\n"), (Lines{"a", "b"}));
+    EXPECT_EQ(split(""), Lines{});
+    EXPECT_EQ(split("\n"), Lines{""});
+    EXPECT_EQ(split("\n\n"), (Lines{"", ""}));
+    EXPECT_EQ(split("x\n\ny"), (Lines{"x", "", "y"}));
+}
+
+TEST(IniSplit, LongPhysicalLinesAreCutAt254) {
+    std::string l300(300, 'q');
+    for (size_t i = 0; i < l300.size(); ++i) l300[i] = static_cast<char>('a' + i % 26);
+    Lines got = split(l300 + "\nnext\n");
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0], l300.substr(0, 254));
+    EXPECT_EQ(got[1], l300.substr(254));
+    EXPECT_EQ(got[1].size(), 46u);
+    EXPECT_EQ(got[2], "next");
+
+    // Exactly 254 characters: its line end is read on its own.
+    std::string l254(254, 'z');
+    EXPECT_EQ(split(l254 + "\nafter\n"), (Lines{l254, "", "after"}));
+    // 253 characters fit together with their line end.
+    std::string l253(253, 'y');
+    EXPECT_EQ(split(l253 + "\nafter\n"), (Lines{l253, "after"}));
+    // 508 characters and no line end: two full reads.
+    std::string l508(508, 'w');
+    EXPECT_EQ(split(l508), (Lines{l508.substr(0, 254), l508.substr(254)}));
+}
+
+TEST(IniSplit, NulInsideAReadEndsTheKeptText) {
+    std::string text("ab\0cd\nef\n", 9);
+    EXPECT_EQ(split(text), (Lines{"ab", "ef"}));
+}
+
+TEST(IniSplit, TextModeTranslation) {
+    std::string raw = "[A]\r\nk=v\r\nlone\rcr\r\n\r\ntail";
+    std::string text = ini::textModeTranslate(raw.data(), raw.size());
+    EXPECT_EQ(text, "[A]\nk=v\nlone\rcr\n\ntail");
+    EXPECT_EQ(split(text), (Lines{"[A]", "k=v", "lone\rcr", "", "tail"}));
+    std::string eof = "a\r\nb\x1a" "c\r\n";
+    EXPECT_EQ(ini::textModeTranslate(eof.data(), eof.size()), "a\nb");
+    EXPECT_EQ(ini::lineFromRead("abc\n"), "abc");
+    EXPECT_EQ(ini::lineFromRead("abc"), "abc");
+    EXPECT_EQ(ini::lineFromRead("\n"), "");
+}
+
+// ---- grammar ---------------------------------------------------------------
+
+TEST(IniGrammar, SectionLines) {
+    EXPECT_TRUE(ini::isSectionLine("[A]"));
+    EXPECT_TRUE(ini::isSectionLine("["));
+    EXPECT_TRUE(ini::isSectionLine("  \t[Patch]  "));
+    EXPECT_TRUE(ini::isSectionLine("\v\f\r[x"));
+    EXPECT_FALSE(ini::isSectionLine("a[b]"));
+    EXPECT_FALSE(ini::isSectionLine(";[b]"));
+    EXPECT_FALSE(ini::isSectionLine(""));
+    EXPECT_FALSE(ini::isSectionLine("    "));
+    EXPECT_FALSE(ini::isSectionLine(nullptr));
+    // Only the first 255 characters count.
+    EXPECT_TRUE(ini::isSectionLine((std::string(254, ' ') + "[x]").c_str()));
+    EXPECT_FALSE(ini::isSectionLine((std::string(255, ' ') + "[x]").c_str()));
+}
+
+TEST(IniGrammar, HeaderFormattingIsBounded) {
+    std::string out;
+    ASSERT_TRUE(ini::formatHeader("Patch", out));
+    EXPECT_EQ(out, "[Patch]");
+    ASSERT_TRUE(ini::formatHeader(std::string(253, 's').c_str(), out));
+    EXPECT_EQ(out.size(), 255u);
+    EXPECT_FALSE(ini::formatHeader(std::string(254, 's').c_str(), out));
+    EXPECT_FALSE(ini::formatHeader(nullptr, out));
+}
+
+TEST(IniGrammar, CaseFoldingIsAsciiOnly) {
+    EXPECT_TRUE(ini::equalsPrefixNoCase("HeLLo world", "hello", 5));
+    EXPECT_FALSE(ini::equalsPrefixNoCase("Hel", "hello", 5));
+    EXPECT_TRUE(ini::equalsPrefixNoCase("abc", "ABC", 10));
+    EXPECT_FALSE(ini::equalsPrefixNoCase("\xC4x", "\xE4x", 2));
+    EXPECT_TRUE(ini::equalsNoCase("A=B", "a=b"));
+    EXPECT_FALSE(ini::equalsNoCase("A=B", "a=b "));
+}
+
+TEST(IniGrammar, IntegersReadLikePercentD) {
+    int v = 99;
+    ASSERT_TRUE(ini::parseInt("12abc", v));
+    EXPECT_EQ(v, 12);
+    ASSERT_TRUE(ini::parseInt("-3", v));
+    EXPECT_EQ(v, -3);
+    ASSERT_TRUE(ini::parseInt(" \t+7 ", v));
+    EXPECT_EQ(v, 7);
+    ASSERT_TRUE(ini::parseInt("0", v));
+    EXPECT_EQ(v, 0);
+    ASSERT_TRUE(ini::parseInt("2147483647", v));
+    EXPECT_EQ(v, INT_MAX);
+    ASSERT_TRUE(ini::parseInt("-2147483648", v));
+    EXPECT_EQ(v, INT_MIN);
+    ASSERT_TRUE(ini::parseInt("4294967295", v));
+    EXPECT_EQ(v, -1);
+    ASSERT_TRUE(ini::parseInt("99999999999999999999999999", v)); // wraps, never undefined
+    v = 5;
+    EXPECT_FALSE(ini::parseInt("", v));
+    EXPECT_FALSE(ini::parseInt("abc", v));
+    EXPECT_FALSE(ini::parseInt("-", v));
+    EXPECT_FALSE(ini::parseInt("- 3", v));
+    EXPECT_FALSE(ini::parseInt(nullptr, v));
+    EXPECT_EQ(v, 5);
+}
+
+// ---- finding sections and keys ----------------------------------------------
+
+TEST(IniLookup, SectionsAreFoundInTheFirstColumnIgnoringCase) {
+    Table t = tableOf({"  [Patch]", "a=0", "[patch] ; note", "a=1", "[Patch]", "a=2", "[Pat", "[Patch2]"});
+    EXPECT_EQ(t.findSection("Patch"), 2);
+    EXPECT_EQ(t.findSection("PATCH"), 2);
+    EXPECT_EQ(t.findSection("Patch2"), 7);
+    EXPECT_EQ(t.findSection("Pat"), -1);
+    EXPECT_EQ(t.findSection("Other"), -1);
+    EXPECT_EQ(t.findSection(nullptr), -1);
+    EXPECT_STREQ(t.lookup("patch", "a"), "1");
+    Table none;
+    EXPECT_EQ(none.findSection("Patch"), -1);
+    EXPECT_EQ(none.lookup("Patch", "a"), nullptr);
+}
+
+TEST(IniLookup, KeyValueRules) {
+    Table t = tableOf({"[S]", "Key = some value  ", "Patch10=x", "  Indented=yes", ";Hidden=1", "Empty=",
+                       "NoEquals", "Count=12abc", "[T]", "Other=1"});
+    EXPECT_STREQ(t.lookup("s", "key"), " some value  ");
+    EXPECT_EQ(t.lookup("S", "Patch1"), nullptr);
+    EXPECT_STREQ(t.lookup("S", "Patch10"), "x");
+    EXPECT_STREQ(t.lookup("S", "indented"), "yes");
+    EXPECT_EQ(t.lookup("S", "Hidden"), nullptr);
+    EXPECT_STREQ(t.lookup("S", ";Hidden"), "1");
+    EXPECT_STREQ(t.lookup("S", "Empty"), "");
+    EXPECT_EQ(t.lookup("S", "NoEquals"), nullptr);
+    EXPECT_EQ(t.lookup("S", "Other"), nullptr); // the section ends at "[T]"
+    EXPECT_STREQ(t.lookup("T", "Other"), "1");
+    EXPECT_EQ(t.lookup("S", nullptr), nullptr);
+}
+
+TEST(IniLookup, ReadsStopOnlyAtABracketInTheFirstColumn) {
+    Table t = tableOf({"[A]", "x=1", "  [B]", "y=2", "[C]", "z=3"});
+    EXPECT_STREQ(t.lookup("A", "y"), "2"); // the indented header does not end it
+    EXPECT_EQ(t.lookup("A", "z"), nullptr);
+    EXPECT_EQ(t.lookup("B", "y"), nullptr); // an indented header is not found
+}
+
+TEST(IniLookup, FirstMatchWins) {
+    Table t = tableOf({"[A]", "k=first", "k=second", "[A]", "j=other"});
+    EXPECT_STREQ(t.lookup("A", "k"), "first");
+    EXPECT_EQ(t.lookup("A", "j"), nullptr); // the second copy is never seen
+}
+
+// ---- setting and deleting ----------------------------------------------------
+
+TEST(IniSet, IntoEmptyTableGivesHeaderAndLine) {
+    Table t;
+    EXPECT_TRUE(t.setValue("Sec", "Key", "Val"));
+    EXPECT_EQ(t.lines(), (Lines{"[Sec]", "Key=Val"}));
+    expectInvariant(t);
+    EXPECT_EQ(t.serialize(), "[Sec]\nKey=Val\n");
+}
+
+TEST(IniSet, ReplacesTheKeysLine) {
+    Table t = tableOf({"[S]", "a=1", "KEY=old", "b=2"});
+    EXPECT_TRUE(t.setValue("s", "Key", "new"));
+    EXPECT_EQ(t.lines(), (Lines{"[S]", "a=1", "Key=new", "b=2"}));
+}
+
+TEST(IniSet, PrefixTestTakesALongerKeyThatComesFirst) {
+    Table t = tableOf({"[S]", "SizeMax=1", "Size=5"});
+    EXPECT_TRUE(t.setValue("S", "Size", "9"));
+    EXPECT_EQ(t.lines(), (Lines{"[S]", "Size=9", "Size=5"}));
+}
+
+TEST(IniSet, NewKeyGoesAboveTheEmptyLineClosingTheSection) {
+    Table t = tableOf({"[A]", "x=1", "", "[B]", "y=2"});
+    t.setValue("A", "k", "v");
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "x=1", "k=v", "", "[B]", "y=2"}));
+}
+
+TEST(IniSet, NewKeyGoesDirectlyBeforeTheNextHeader) {
+    Table t = tableOf({"[A]", "[B]", "y=2"});
+    t.setValue("A", "k", "v");
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "k=v", "[B]", "y=2"}));
+}
+
+TEST(IniSet, LastSectionWithFinalEmptyLine) {
+    Table t = tableOf({"[B]", "y=2", "[A]", "x=1", ""});
+    t.setValue("A", "k", "v");
+    EXPECT_EQ(t.lines(), (Lines{"[B]", "y=2", "[A]", "x=1", "k=v", ""}));
+}
+
+TEST(IniSet, OnlyOneEmptyLineIsStepped) {
+    Table t = tableOf({"[A]", "x=1", "", "", "[B]"});
+    t.setValue("A", "k", "v");
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "x=1", "", "k=v", "", "[B]"}));
+}
+
+TEST(IniSet, ALineOfBlanksIsNotEmpty) {
+    Table t = tableOf({"[A]", "x=1", "  ", "[B]"});
+    t.setValue("A", "k", "v");
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "x=1", "  ", "k=v", "[B]"}));
+}
+
+TEST(IniSet, IndentedHeaderEndsTheSectionForEdits) {
+    Table t = tableOf({"[A]", "x=1", "  [B]", "k=old"});
+    t.setValue("A", "k", "new");
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "x=1", "k=new", "  [B]", "k=old"}));
+}
+
+TEST(IniSet, IndentedKeyLineIsNotFoundByEdits) {
+    Table t = tableOf({"[A]", "  k=old"});
+    t.setValue("A", "k", "new");
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "  k=old", "k=new"}));
+}
+
+TEST(IniSet, MissingSectionIsAppendedAfterAnEmptyLine) {
+    Table t = tableOf({"[A]", "x=1"});
+    t.setValue("New", "k", "v");
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "x=1", "", "[New]", "k=v"}));
+    Table u = tableOf({"[A]", "x=1", ""});
+    u.setValue("New", "k", "v");
+    EXPECT_EQ(u.lines(), (Lines{"[A]", "x=1", "", "[New]", "k=v"}));
+    expectInvariant(u);
+}
+
+TEST(IniSet, DeleteKey) {
+    Table t = tableOf({"[A]", "x=1", "k=2", "y=3", "[B]", "k=4"});
+    EXPECT_TRUE(t.setValue("A", "K", nullptr));
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "x=1", "y=3", "[B]", "k=4"}));
+    EXPECT_FALSE(t.setValue("A", "k", nullptr)); // the one in [B] is out of reach
+    EXPECT_FALSE(t.setValue("Missing", "k", nullptr));
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "x=1", "y=3", "[B]", "k=4"}));
+    expectInvariant(t);
+}
+
+TEST(IniSet, DeleteKeyDoesNotTakeTheClosingEmptyLine) {
+    Table t = tableOf({"[A]", "x=1", "", "[B]"});
+    EXPECT_FALSE(t.setValue("A", "k", nullptr));
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "x=1", "", "[B]"}));
+}
+
+TEST(IniSet, DeleteSectionTakesCommentsAndEmptyLinesUpToTheNextHeader) {
+    Table t = tableOf({"; top", "[A]", "x=1", "; note", "", "  [B]", "y=2", "[C]"});
+    EXPECT_TRUE(t.setValue("a", nullptr, "ignored"));
+    EXPECT_EQ(t.lines(), (Lines{"; top", "  [B]", "y=2", "[C]"}));
+    EXPECT_TRUE(t.setValue("C", nullptr, nullptr));
+    EXPECT_EQ(t.lines(), (Lines{"; top", "  [B]", "y=2"}));
+    EXPECT_FALSE(t.setValue("Z", nullptr, nullptr));
+    expectInvariant(t);
+}
+
+TEST(IniSet, EmptyKeyTakesTheFirstLine) {
+    Table t = tableOf({"[A]", "x=1"});
+    t.setValue("A", "", "v");
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "=v"}));
+}
+
+TEST(IniSet, OverlongSectionIsRefused) {
+    std::string longName(254, 'n');
+    Table t = tableOf({"[A]"});
+    EXPECT_FALSE(t.setValue(longName.c_str(), "k", "v"));
+    EXPECT_EQ(t.lines(), Lines{"[A]"});
+    std::string fits(253, 'n');
+    EXPECT_TRUE(t.setValue(fits.c_str(), "k", "v"));
+    EXPECT_EQ(t.findSection(fits.c_str()), 2);
+}
+
+TEST(IniSet, LongValuesAreKeptWhole) {
+    std::string value(600, 'v');
+    Table t;
+    t.setValue("A", "k", value.c_str());
+    EXPECT_EQ(t.lines()[1], "k=" + value);
+}
+
+TEST(IniSet, GrowsInStepsOfTen) {
+    Table t;
+    for (int i = 0; i < 45; ++i) {
+        std::string key = "k" + std::to_string(i);
+        t.setValue("A", key.c_str(), "v");
+        expectInvariant(t);
+        EXPECT_EQ(t.capacity() % 10, 0u);
+    }
+    EXPECT_EQ(t.count(), 46u);
+    EXPECT_STREQ(t.lookup("A", "k44"), "v");
+    EXPECT_STREQ(t.lineAt(45), "k44=v");
+}
+
+TEST(IniSet, ReadTableIsSizedToLinesPlusTen) {
+    Table t;
+    t.assign(Lines(25, "x"));
+    EXPECT_EQ(t.capacity(), 35u);
+    t.assign(Lines(3, "y")); // large enough already: kept
+    EXPECT_EQ(t.capacity(), 35u);
+    expectInvariant(t);
+}
+
+// ---- adding lines ------------------------------------------------------------
+
+TEST(IniAdd, DuplicateInAnyCaseChangesNothing) {
+    Table t = tableOf({"[rename]", "NUL=C:\\A.TMP", "", "[other]"});
+    EXPECT_FALSE(t.addValue("Rename", "nul", "c:\\a.tmp"));
+    EXPECT_EQ(t.lines(), (Lines{"[rename]", "NUL=C:\\A.TMP", "", "[other]"}));
+}
+
+TEST(IniAdd, DuplicateTestReachesPastTheSection) {
+    Table t = tableOf({"[A]", "x=1", "[B]", "k=v"});
+    EXPECT_FALSE(t.addValue("A", "K", "V"));
+    EXPECT_EQ(t.count(), 4u);
+    // Lines above the header do not count.
+    Table u = tableOf({"k=v", "[A]"});
+    EXPECT_TRUE(u.addValue("A", "k", "v"));
+    EXPECT_EQ(u.lines(), (Lines{"k=v", "[A]", "k=v"}));
+}
+
+TEST(IniAdd, NewLineGoesAboveAllClosingEmptyLines) {
+    Table t = tableOf({"[rename]", "NUL=a", "", "", "[B]"});
+    EXPECT_TRUE(t.addValue("rename", "NUL", "b"));
+    EXPECT_EQ(t.lines(), (Lines{"[rename]", "NUL=a", "NUL=b", "", "", "[B]"}));
+    EXPECT_TRUE(t.addValue("rename", "NUL", "c"));
+    EXPECT_EQ(t.lines(), (Lines{"[rename]", "NUL=a", "NUL=b", "NUL=c", "", "", "[B]"}));
+}
+
+TEST(IniAdd, SameKeyMayOccurManyTimes) {
+    Table t = tableOf({"[rename]", "NUL=a", "  [next]"});
+    EXPECT_TRUE(t.addValue("rename", "NUL", "b"));
+    EXPECT_EQ(t.lines(), (Lines{"[rename]", "NUL=a", "NUL=b", "  [next]"}));
+}
+
+TEST(IniAdd, MissingSectionIsAppended) {
+    Table t;
+    EXPECT_TRUE(t.addValue("rename", "NUL", "x"));
+    EXPECT_EQ(t.lines(), (Lines{"[rename]", "NUL=x"}));
+    Table u = tableOf({"[A]"});
+    EXPECT_TRUE(u.addValue("rename", "NUL", "x"));
+    EXPECT_EQ(u.lines(), (Lines{"[A]", "", "[rename]", "NUL=x"}));
+}
+
+TEST(IniAdd, OverlongLineOrHeaderIsRefused) {
+    Table t = tableOf({"[A]"});
+    std::string v253(253, 'v'); // "k=" + 253 = 255 characters: fits
+    EXPECT_TRUE(t.addValue("A", "k", v253.c_str()));
+    std::string v254(254, 'v');
+    EXPECT_FALSE(t.addValue("A", "k", v254.c_str()));
+    EXPECT_FALSE(t.addValue(std::string(254, 's').c_str(), "k", "v"));
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "k=" + v253}));
+}
+
+// ---- whole files ---------------------------------------------------------------
+
+TEST(IniRoundTrip, SerialiseAndReadBackKeepsEveryLine) {
+    Lines lines{"; comment", "", "[A]", "  x = 1 ", "\tweird", "[B] trailing"};
+    Table t = tableOf(lines);
+    std::string text = t.serialize();
+    EXPECT_EQ(text, "; comment\n\n[A]\n  x = 1 \n\tweird\n[B] trailing\n");
+    EXPECT_EQ(split(text), lines);
+}
+
+TEST(IniRoundTrip, LongLineBecomesTwoAfterSaving) {
+    Table t;
+    std::string value(300, 'v');
+    t.setValue("A", "k", value.c_str());
+    Lines back = split(t.serialize());
+    ASSERT_EQ(back.size(), 3u);
+    EXPECT_EQ(back[1], ("k=" + value).substr(0, 254));
+    EXPECT_EQ(back[2], ("k=" + value).substr(254));
+}

@@ -1,0 +1,731 @@
+// Profile on real files and registry keys, under Wine.
+#include "sys.h"
+#include "tavupd_error.h"
+#include "tvpprof.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kDir = "C:\\PROFUNIT";
+const char *const kRegBase = "SOFTWARE\\E2ETest\\ProfUnit";
+
+std::string at(const std::string &name) { return kDir + "\\" + name; }
+
+void writeBytes(const std::string &path, const std::string &bytes) {
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
+    DWORD done = 0;
+    ASSERT_TRUE(::WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr));
+    ::CloseHandle(h);
+}
+
+std::optional<std::string> readBytes(const std::string &path) {
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::string out;
+    char buf[4096];
+    DWORD got = 0;
+    while (::ReadFile(h, buf, sizeof buf, &got, nullptr) && got > 0) out.append(buf, got);
+    ::CloseHandle(h);
+    return out;
+}
+
+void setWriteTime(const std::string &path, WORD year, WORD month, WORD day) {
+    SYSTEMTIME st = {};
+    st.wYear = year;
+    st.wMonth = month;
+    st.wDay = day;
+    st.wHour = 12;
+    FILETIME ft;
+    ASSERT_TRUE(::SystemTimeToFileTime(&st, &ft));
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(::SetFileTime(h, nullptr, nullptr, &ft));
+    ::CloseHandle(h);
+}
+
+std::vector<std::string> dirEntries() {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = ::FindFirstFileA((kDir + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (std::strcmp(fd.cFileName, ".") != 0 && std::strcmp(fd.cFileName, "..") != 0)
+            names.push_back(fd.cFileName);
+    } while (::FindNextFileA(h, &fd));
+    ::FindClose(h);
+    return names;
+}
+
+void emptyDir() {
+    for (const std::string &name : dirEntries()) {
+        std::string p = at(name);
+        ::SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileA(p.c_str());
+    }
+}
+
+// Runs `op`, which must raise Error 21 for `path` from the profile module.
+void expectError21(const std::function<void()> &op, const std::string &path) {
+    try {
+        op();
+        ADD_FAILURE() << "no Error raised";
+    } catch (const Error &e) {
+        EXPECT_EQ(e.number, 21);
+        EXPECT_EQ(e.message, path);
+        EXPECT_EQ(e.file, "tvpprof");
+        EXPECT_EQ(e.size, 0);
+        EXPECT_GT(e.line, 0);
+    }
+}
+
+class ProfileFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sys::resetFaults();
+        ::CreateDirectoryA(kDir.c_str(), nullptr);
+        emptyDir();
+    }
+    void TearDown() override {
+        sys::resetFaults();
+        emptyDir();
+    }
+    const std::string ini = at("TEST.INI");
+    const std::string original = "; keep me\r\n[Patch]\r\nName=P1\r\nCount=12abc\r\n\r\n[Other]\r\nx=1\r\n";
+
+    void expectOriginalIntact() {
+        EXPECT_EQ(readBytes(ini).value_or("<missing>"), original);
+        EXPECT_EQ(dirEntries(), std::vector<std::string>{"TEST.INI"});
+    }
+};
+
+} // namespace
+
+// ---- reading ---------------------------------------------------------------
+
+TEST_F(ProfileFile, MissingFileReadsAsEmpty) {
+    Profile p(ini, Profile::FileMode);
+    EXPECT_FALSE(p.isRegistry());
+    EXPECT_EQ(p.getString("Patch", "Name", "dflt"), "dflt");
+    EXPECT_EQ(p.getInt("Patch", "Count", 42), 42);
+    EXPECT_EQ(p.findSection("Patch"), -1);
+    EXPECT_EQ(p.lineCount(), 0);
+    EXPECT_EQ(p.lineAt(0), nullptr);
+    EXPECT_FALSE(readBytes(ini).has_value()); // reading creates nothing
+}
+
+TEST_F(ProfileFile, ReadsValuesAndWalksLines) {
+    writeBytes(ini, "[patch] ; note\r\nKey = some value  \r\nCount=12abc\r\nNeg=-3\r\nBad=abc\r\n  [Next]\r\n"
+                    "Patch10=x\r\nEmpty=\r\n[Last]\r\nz=9");
+    Profile p(ini, Profile::FileMode);
+    EXPECT_EQ(p.getString("Patch", "key", "d"), " some value  ");
+    EXPECT_EQ(p.getInt("Patch", "Count", 0), 12);
+    EXPECT_EQ(p.getInt("Patch", "Neg", 0), -3);
+    EXPECT_EQ(p.getInt("Patch", "Bad", 7), 7);
+    EXPECT_EQ(p.getInt("Patch", "Empty", 8), 8);
+    EXPECT_EQ(p.getString("Patch", "Empty", "d"), "");
+    EXPECT_EQ(p.getString("Patch", "Patch1", "d"), "d");
+    EXPECT_EQ(p.getString("Patch", "Patch10", "d"), "x"); // indented header does not stop reads
+    EXPECT_EQ(p.getString("Next", "Patch10", "d"), "d");
+    EXPECT_EQ(p.getString("Last", "z", "d"), "9");          // last line without line end
+    EXPECT_EQ(p.getString("Missing", "z", nullptr), "");
+
+    ASSERT_EQ(p.lineCount(), 10);
+    long header = p.findSection("PATCH");
+    ASSERT_EQ(header, 0);
+    EXPECT_STREQ(p.lineAt(1), "Key = some value  ");
+    EXPECT_STREQ(p.lineAt(9), "z=9");
+    EXPECT_EQ(p.lineAt(10), nullptr);
+    EXPECT_TRUE(Profile::isSectionLine(p.lineAt(5)));
+    EXPECT_FALSE(Profile::isSectionLine(p.lineAt(6)));
+}
+
+TEST_F(ProfileFile, LongPhysicalLinesAreSplitAndWrittenBackSplit) {
+    std::string l300;
+    for (int i = 0; i < 300; ++i) l300 += static_cast<char>('a' + i % 26);
+    std::string l254(254, 'z');
+    writeBytes(ini, "[A]\r\n" + l300 + "\r\n" + l254 + "\r\nk=1\r\n");
+    {
+        Profile p(ini, Profile::FileMode);
+        ASSERT_EQ(p.lineCount(), 6);
+        EXPECT_EQ(std::string(p.lineAt(1)), l300.substr(0, 254));
+        EXPECT_EQ(std::string(p.lineAt(2)), l300.substr(254));
+        EXPECT_EQ(std::string(p.lineAt(3)), l254);
+        EXPECT_STREQ(p.lineAt(4), ""); // the line end of the 254-character line
+        EXPECT_STREQ(p.lineAt(5), "k=1");
+        p.setValue("A", "k", "2");
+    }
+    EXPECT_EQ(readBytes(ini).value(),
+              "[A]\r\n" + l300.substr(0, 254) + "\r\n" + l300.substr(254) + "\r\n" + l254 + "\r\n\r\nk=2\r\n");
+}
+
+TEST_F(ProfileFile, UnixLineEndsAndMissingFinalLineEnd) {
+    writeBytes(ini, "[A]\nx=1\n\n[B]\ny=2");
+    Profile p(ini, Profile::FileMode);
+    EXPECT_EQ(p.lineCount(), 5);
+    EXPECT_EQ(p.getString("B", "y", "d"), "2");
+    p.setValue("B", "y", "3");
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nx=1\r\n\r\n[B]\r\ny=3\r\n");
+}
+
+// ---- writing ---------------------------------------------------------------
+
+TEST_F(ProfileFile, SettingAKeyCreatesTheFileWithTwoLines) {
+    Profile p(ini, Profile::FileMode);
+    p.setValue("Sec", "Key", "Val");
+    EXPECT_EQ(readBytes(ini).value(), "[Sec]\r\nKey=Val\r\n");
+    EXPECT_EQ(p.getString("sec", "key", "d"), "Val");
+    EXPECT_EQ(dirEntries(), std::vector<std::string>{"TEST.INI"}); // no temporary file left
+}
+
+TEST_F(ProfileFile, DeleteOnMissingFileCreatesItEmpty) {
+    {
+        Profile p(ini, Profile::FileMode);
+        p.setValue("Sec", "Key", nullptr);
+        EXPECT_EQ(readBytes(ini).value_or("<missing>"), "");
+    }
+    ::DeleteFileA(ini.c_str());
+    Profile q(ini, Profile::FileMode);
+    q.setValue("Sec", nullptr, nullptr);
+    EXPECT_EQ(readBytes(ini).value_or("<missing>"), "");
+}
+
+TEST_F(ProfileFile, EditsFollowTheLineRules) {
+    writeBytes(ini, "[A]\r\nSizeMax=1\r\nx=1\r\n\r\n[B]\r\n[C]\r\nc=1\r\n\r\n");
+    Profile p(ini, Profile::FileMode);
+    p.setValue("A", "Size", "5"); // takes SizeMax=1, which comes first
+    p.setValue("A", "new", "n");  // above the empty line closing [A]
+    p.setValue("B", "b", "1");    // directly before [C]
+    p.setValue("C", "k", "v");    // above the file's final empty line
+    p.setValue("D", "d", "1");    // appended
+    EXPECT_EQ(readBytes(ini).value(),
+              "[A]\r\nSize=5\r\nx=1\r\nnew=n\r\n\r\n[B]\r\nb=1\r\n[C]\r\nc=1\r\nk=v\r\n\r\n[D]\r\nd=1\r\n");
+    p.setValue("A", "x", nullptr);
+    p.setValue("C", nullptr, nullptr);
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nSize=5\r\nnew=n\r\n\r\n[B]\r\nb=1\r\n[D]\r\nd=1\r\n");
+}
+
+TEST_F(ProfileFile, AddValueSavesOnlyWhenItAdds) {
+    writeBytes(ini, "[rename]\r\nNUL=C:\\A.TMP\r\n\r\n[x]\r\n");
+    setWriteTime(ini, 2001, 2, 3);
+    Profile p(ini, Profile::FileMode);
+    p.addValue("RENAME", "nul", "c:\\a.tmp");
+    // Not rewritten: content and time stamp as they were.
+    EXPECT_EQ(readBytes(ini).value(), "[rename]\r\nNUL=C:\\A.TMP\r\n\r\n[x]\r\n");
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(::GetFileAttributesExA(ini.c_str(), GetFileExInfoStandard, &data));
+    SYSTEMTIME st;
+    ::FileTimeToSystemTime(&data.ftLastWriteTime, &st);
+    EXPECT_EQ(st.wYear, 2001);
+
+    p.addValue("rename", "NUL", "C:\\B.TMP");
+    EXPECT_EQ(readBytes(ini).value(), "[rename]\r\nNUL=C:\\A.TMP\r\nNUL=C:\\B.TMP\r\n\r\n[x]\r\n");
+    p.addValue("wininit", "a", "b");
+    EXPECT_EQ(readBytes(ini).value(), "[rename]\r\nNUL=C:\\A.TMP\r\nNUL=C:\\B.TMP\r\n\r\n[x]\r\n\r\n[wininit]\r\na=b\r\n");
+}
+
+// ---- stamps and several readers -------------------------------------------
+
+TEST_F(ProfileFile, TwoProfilesSeeEachOthersWrites) {
+    Profile a(ini, Profile::FileMode);
+    Profile b(ini, Profile::FileMode);
+    a.setValue("S", "k", "1");
+    EXPECT_EQ(b.getString("S", "k", "d"), "1");
+    b.setValue("S", "k", "22");
+    EXPECT_EQ(a.getString("S", "k", "d"), "22");
+    EXPECT_EQ(a.getInt("S", "k", 0), 22);
+    b.setValue("S", "other", "x");
+    a.setValue("S", "third", "y"); // a reads b's line first, so it keeps it
+    EXPECT_EQ(readBytes(ini).value(), "[S]\r\nk=22\r\nother=x\r\nthird=y\r\n");
+}
+
+TEST_F(ProfileFile, OutsideChangeSeenOnlyWhenSizeOrTimeDiffers) {
+    writeBytes(ini, "[A]\r\nk=1\r\n");
+    setWriteTime(ini, 2000, 1, 1);
+    Profile p(ini, Profile::FileMode);
+    EXPECT_EQ(p.getString("A", "k", "d"), "1");
+
+    writeBytes(ini, "[A]\r\nk=2\r\n"); // same size, same time: not seen
+    setWriteTime(ini, 2000, 1, 1);
+    EXPECT_EQ(p.getString("A", "k", "d"), "1");
+
+    setWriteTime(ini, 2000, 1, 2); // time differs
+    EXPECT_EQ(p.getString("A", "k", "d"), "2");
+
+    writeBytes(ini, "[A]\r\nk=33\r\n"); // size differs
+    setWriteTime(ini, 2000, 1, 2);
+    EXPECT_EQ(p.getInt("A", "k", 0), 33);
+
+    ::DeleteFileA(ini.c_str()); // gone: reads as empty
+    EXPECT_EQ(p.getString("A", "k", "d"), "d");
+    EXPECT_EQ(p.findSection("A"), -1);
+}
+
+TEST_F(ProfileFile, DestructorSavesWithoutRereading) {
+    auto p = std::make_unique<Profile>(ini, Profile::FileMode);
+    p->setValue("A", "k", "mine");
+    writeBytes(ini, "[A]\r\nk=theirs\r\nextra=1\r\n");
+    p.reset();
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nk=mine\r\n");
+}
+
+TEST_F(ProfileFile, UnchangedProfileDoesNotSaveOnClose) {
+    writeBytes(ini, "[A]\r\nk=1\r\n");
+    auto p = std::make_unique<Profile>(ini, Profile::FileMode);
+    EXPECT_EQ(p->getString("A", "k", "d"), "1");
+    p->addValue("A", "K", "1"); // present: no change
+    writeBytes(ini, "[A]\r\nk=outside\r\n");
+    p.reset();
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nk=outside\r\n");
+}
+
+TEST_F(ProfileFile, ReturnedTextIsACopy) {
+    writeBytes(ini, "[A]\r\nk=first\r\n");
+    Profile p(ini, Profile::FileMode);
+    std::string v = p.getString("A", "k", "d");
+    p.setValue("A", "k", "second-and-longer");
+    EXPECT_EQ(v, "first");
+    EXPECT_EQ(p.getString("A", "k", "d"), "second-and-longer");
+}
+
+// ---- failures while saving --------------------------------------------------
+
+TEST_F(ProfileFile, ReadOnlyFileRaisesError21AndStaysIntact) {
+    writeBytes(ini, original);
+    ASSERT_TRUE(::SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_READONLY));
+    Profile p(ini, Profile::FileMode);
+    expectError21([&] { p.setValue("Patch", "Name", "P2"); }, ini);
+    expectError21([&] { p.addValue("Patch", "Name", "P3"); }, ini);
+    ::SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
+    expectOriginalIntact();
+}
+
+TEST_F(ProfileFile, MissingDirectoryRaisesError21) {
+    std::string path = at("NODIR\\X.INI");
+    Profile p(path, Profile::FileMode);
+    expectError21([&] { p.setValue("A", "k", "v"); }, path);
+    EXPECT_EQ(dirEntries(), std::vector<std::string>{});
+}
+
+TEST_F(ProfileFile, DirectoryInPlaceOfTheFileRaisesError21) {
+    std::string path = at("ADIR");
+    ASSERT_TRUE(::CreateDirectoryA(path.c_str(), nullptr));
+    {
+        Profile p(path, Profile::FileMode);
+        expectError21([&] { p.setValue("A", "k", "v"); }, path);
+    }
+    EXPECT_EQ(dirEntries(), std::vector<std::string>{"ADIR"});
+    ::RemoveDirectoryA(path.c_str());
+}
+
+struct SaveFault {
+    const char *name;
+    sys::Call call;
+    unsigned nth;
+    DWORD error;
+    bool shortWrite;
+};
+
+TEST_F(ProfileFile, EveryFailedStepOfSaveKeepsTheOriginal) {
+    const SaveFault faults[] = {
+        {"short write of a line", sys::Call::fwrite, 2, ERROR_DISK_FULL, true},
+        {"short write of the last line", sys::Call::fwrite, 8, ERROR_DISK_FULL, true},
+        {"failed write", sys::Call::fwrite, 1, ERROR_DISK_FULL, false},
+        {"failed flush", sys::Call::fflush, 1, ERROR_DISK_FULL, false},
+        {"failed close", sys::Call::fclose, 1, ERROR_DISK_FULL, false},
+        {"temporary file not opened", sys::Call::fopen, 1, ERROR_ACCESS_DENIED, false},
+        {"temporary name not created", sys::Call::CreateFileA, 1, ERROR_ACCESS_DENIED, false},
+        {"replacing move refused", sys::Call::MoveFileExA, 1, ERROR_SHARING_VIOLATION, false},
+    };
+    for (const SaveFault &f : faults) {
+        SCOPED_TRACE(f.name);
+        writeBytes(ini, original);
+        Profile p(ini, Profile::FileMode);
+        ASSERT_EQ(p.getString("Patch", "Name", "d"), "P1");
+        sys::resetFaults();
+        sys::failCall(f.call, f.nth, f.error, f.shortWrite);
+        expectError21([&] { p.setValue("Patch", "Name", "P2"); }, ini);
+        EXPECT_TRUE(sys::faultFired());
+        sys::resetFaults();
+        expectOriginalIntact();
+        // The profile still holds its change; the next save succeeds.
+        p.setValue("Patch", "Other", "1");
+        EXPECT_EQ(readBytes(ini).value(),
+                  "; keep me\r\n[Patch]\r\nName=P2\r\nCount=12abc\r\nOther=1\r\n\r\n[Other]\r\nx=1\r\n");
+    }
+}
+
+TEST_F(ProfileFile, FaultSweepLeavesOldOrNewContentOnly) {
+    const std::string updated = "; keep me\r\n[Patch]\r\nName=P2\r\nCount=12abc\r\n\r\n[Other]\r\nx=1\r\n";
+    unsigned long calls = 0;
+    {
+        writeBytes(ini, original);
+        Profile p(ini, Profile::FileMode);
+        sys::resetFaults();
+        p.setValue("Patch", "Name", "P2");
+        calls = sys::callCount();
+        ASSERT_EQ(readBytes(ini).value(), updated);
+    }
+    ASSERT_GT(calls, 5u);
+    int raised = 0;
+    for (unsigned long k = 1; k <= calls; ++k) {
+        SCOPED_TRACE("failing call " + std::to_string(k));
+        emptyDir();
+        writeBytes(ini, original);
+        Profile p(ini, Profile::FileMode);
+        sys::resetFaults();
+        sys::failNthCall(k);
+        try {
+            p.setValue("Patch", "Name", "P2");
+        } catch (const Error &e) {
+            EXPECT_EQ(e.number, 21);
+            ++raised;
+        }
+        sys::resetFaults();
+        std::string now = readBytes(ini).value_or("<missing>");
+        EXPECT_TRUE(now == original || now == updated) << now;
+        EXPECT_EQ(dirEntries(), std::vector<std::string>{"TEST.INI"});
+    }
+    EXPECT_GT(raised, 3);
+}
+
+TEST_F(ProfileFile, ReplacementWithoutReplacingMoveOnWindows95) {
+    writeBytes(ini, original);
+    Profile p(ini, Profile::FileMode);
+    sys::resetFaults();
+    sys::failCall(sys::Call::MoveFileExA, 1, ERROR_CALL_NOT_IMPLEMENTED);
+    p.setValue("Other", "x", "2");
+    EXPECT_EQ(readBytes(ini).value(), "; keep me\r\n[Patch]\r\nName=P1\r\nCount=12abc\r\n\r\n[Other]\r\nx=2\r\n");
+    EXPECT_EQ(sys::callCount(sys::Call::MoveFileA), 2u);
+    EXPECT_EQ(dirEntries(), std::vector<std::string>{"TEST.INI"});
+
+    // A new file is simply moved in.
+    std::string fresh = at("NEW.INI");
+    Profile q(fresh, Profile::FileMode);
+    sys::resetFaults();
+    sys::failCall(sys::Call::MoveFileExA, 1, ERROR_CALL_NOT_IMPLEMENTED);
+    q.setValue("S", "k", "v");
+    EXPECT_EQ(readBytes(fresh).value(), "[S]\r\nk=v\r\n");
+    EXPECT_EQ(sys::callCount(sys::Call::MoveFileA), 1u);
+    ::DeleteFileA(fresh.c_str());
+}
+
+TEST_F(ProfileFile, Windows95ReplacementRestoresTheOriginalOnFailure) {
+    for (unsigned nth = 1; nth <= 2; ++nth) {
+        SCOPED_TRACE(nth == 1 ? "original not moved aside" : "new file not moved in");
+        writeBytes(ini, original);
+        Profile p(ini, Profile::FileMode);
+        sys::resetFaults();
+        sys::failCall(sys::Call::MoveFileExA, 1, ERROR_CALL_NOT_IMPLEMENTED);
+        sys::failCall(sys::Call::MoveFileA, nth, ERROR_ACCESS_DENIED);
+        expectError21([&] { p.setValue("Other", "x", "2"); }, ini);
+        sys::resetFaults();
+        expectOriginalIntact();
+    }
+}
+
+TEST_F(ProfileFile, UnreadableFileIsNotWrittenOver) {
+    writeBytes(ini, original);
+    setWriteTime(ini, 2000, 1, 1);
+    Profile p(ini, Profile::FileMode);
+    setWriteTime(ini, 2000, 1, 2); // makes the next operation read again
+    sys::resetFaults();
+    sys::failCall(sys::Call::fopen, 1, ERROR_SHARING_VIOLATION);
+    expectError21([&] { p.setValue("Patch", "Name", "P2"); }, ini);
+    sys::resetFaults();
+    EXPECT_EQ(readBytes(ini).value(), original);
+    // Readable again: the next operation reads it and keeps every line.
+    p.setValue("Patch", "Name", "P2");
+    EXPECT_EQ(readBytes(ini).value(), "; keep me\r\n[Patch]\r\nName=P2\r\nCount=12abc\r\n\r\n[Other]\r\nx=1\r\n");
+}
+
+// ---- registry mode ---------------------------------------------------------
+
+namespace {
+
+void deleteTree(HKEY root, const std::string &path) {
+    HKEY key;
+    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+    for (;;) {
+        char name[512];
+        DWORD size = sizeof name;
+        if (::RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        deleteTree(key, name);
+    }
+    ::RegCloseKey(key);
+    ::RegDeleteKeyA(root, path.c_str());
+}
+
+bool keyExists(const std::string &path) {
+    HKEY key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    ::RegCloseKey(key);
+    return true;
+}
+
+void createKey(const std::string &path) {
+    HKEY key;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr),
+              ERROR_SUCCESS)
+        << path;
+    ::RegCloseKey(key);
+}
+
+void rawSet(const std::string &path, const char *name, DWORD type, const void *data, DWORD size) {
+    HKEY key;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(::RegSetValueExA(key, name, 0, type, static_cast<const BYTE *>(data), size), ERROR_SUCCESS);
+    ::RegCloseKey(key);
+}
+
+struct RawValue {
+    LONG rc = 0;
+    DWORD type = 0;
+    std::string data;
+};
+
+RawValue rawGet(const std::string &path, const char *name) {
+    RawValue v;
+    HKEY key;
+    v.rc = ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+    if (v.rc != ERROR_SUCCESS) return v;
+    char buf[1024];
+    DWORD size = sizeof buf;
+    v.rc = ::RegQueryValueExA(key, name, nullptr, &v.type, reinterpret_cast<BYTE *>(buf), &size);
+    if (v.rc == ERROR_SUCCESS) v.data.assign(buf, size);
+    ::RegCloseKey(key);
+    return v;
+}
+
+// Every key the profile opened or created was closed again.
+void expectKeysBalanced() {
+    EXPECT_EQ(sys::callCount(sys::Call::RegCloseKey),
+              sys::callCount(sys::Call::RegOpenKeyExA) + sys::callCount(sys::Call::RegCreateKeyExA));
+}
+
+class ProfileRegistry : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sys::resetFaults();
+        deleteTree(HKEY_LOCAL_MACHINE, kRegBase);
+        ::CreateDirectoryA(kDir.c_str(), nullptr);
+        emptyDir();
+    }
+    void TearDown() override {
+        sys::resetFaults();
+        deleteTree(HKEY_LOCAL_MACHINE, kRegBase);
+        emptyDir();
+    }
+    const std::string prefix = std::string(kRegBase) + "\\TAVRO.INI\\";
+    std::string section(const std::string &name) const { return prefix + name; }
+};
+
+} // namespace
+
+TEST_F(ProfileRegistry, PathGetsABackslashAndNothingIsRead) {
+    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    EXPECT_TRUE(p.isRegistry());
+    EXPECT_EQ(p.path(), prefix);
+    Profile q(prefix, Profile::RegistryMode);
+    EXPECT_EQ(q.path(), prefix + "\\");
+    EXPECT_EQ(p.lineCount(), 0);
+    EXPECT_EQ(p.findSection("Tavro"), -1);
+    EXPECT_FALSE(keyExists(kRegBase));
+}
+
+TEST_F(ProfileRegistry, SetCreatesKeysAndStringValues) {
+    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    EXPECT_EQ(p.getString("Tavro", "root", "dflt"), "dflt");
+    sys::resetFaults();
+    p.setValue("Tavro", "root", "C:\\TAVRO");
+    expectKeysBalanced();
+    RawValue v = rawGet(section("Tavro"), "root");
+    ASSERT_EQ(v.rc, ERROR_SUCCESS);
+    EXPECT_EQ(v.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(v.data, std::string("C:\\TAVRO\0", 9)); // with its terminator
+    EXPECT_EQ(p.getString("tavro", "ROOT", "d"), "C:\\TAVRO");
+    EXPECT_EQ(p.getString("Tavro", "missing", "d"), "d");
+    EXPECT_EQ(p.getInt("Tavro", "root", 5), 5);
+
+    p.setValue("Tavro", nullptr, "unnamed"); // the key's default value
+    EXPECT_EQ(p.getString("Tavro", nullptr, "d"), "unnamed");
+    p.setValue("Tavro", "empty", "");
+    EXPECT_EQ(p.getString("Tavro", "empty", "d"), "");
+    EXPECT_EQ(rawGet(section("Tavro"), "empty").data, std::string("\0", 1));
+}
+
+TEST_F(ProfileRegistry, DeletesOfMissingThingsChangeNothing) {
+    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    sys::resetFaults();
+    p.setValue("Nowhere", "k", nullptr);
+    p.setValue("Nowhere", nullptr, nullptr);
+    expectKeysBalanced();
+    EXPECT_FALSE(keyExists(kRegBase));
+
+    p.setValue("S", "a", "1");
+    p.setValue("S", "b", "2");
+    p.setValue("S", "missing", nullptr);
+    p.setValue("S", "a", nullptr);
+    EXPECT_EQ(rawGet(section("S"), "a").rc, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(p.getString("S", "b", "d"), "2");
+    expectKeysBalanced();
+}
+
+TEST_F(ProfileRegistry, ValuesOfOtherTypesComeBackAsTheirBytes) {
+    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    DWORD number = 0x00434241;
+    rawSet(section("T"), "dword", REG_DWORD, &number, sizeof number);
+    EXPECT_EQ(p.getString("T", "dword", "d"), "ABC");
+    DWORD full = 0x44434241; // no NUL within its four bytes
+    rawSet(section("T"), "dword4", REG_DWORD, &full, sizeof full);
+    EXPECT_EQ(p.getString("T", "dword4", "d"), "ABCD");
+    rawSet(section("T"), "bin", REG_BINARY, "hi\0there", 8);
+    EXPECT_EQ(p.getString("T", "bin", "d"), "hi");
+    rawSet(section("T"), "nothing", REG_BINARY, "", 0);
+    EXPECT_EQ(p.getString("T", "nothing", "d"), "");
+}
+
+TEST_F(ProfileRegistry, TheValueBufferHolds256Bytes) {
+    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    std::string s255(255, 'a');
+    rawSet(section("L"), "fits", REG_SZ, s255.c_str(), 256);
+    EXPECT_EQ(p.getString("L", "fits", "d"), s255);
+    std::string s256(256, 'b');
+    rawSet(section("L"), "tooLong", REG_SZ, s256.c_str(), 257);
+    EXPECT_EQ(p.getString("L", "tooLong", "d"), "d");
+    // Exactly 256 bytes without a terminator: all of them, nothing beyond.
+    rawSet(section("L"), "unterminated", REG_SZ, s256.data(), 256);
+    EXPECT_EQ(p.getString("L", "unterminated", "d"), s256);
+    std::string bin(256, 'c');
+    rawSet(section("L"), "bin256", REG_BINARY, bin.data(), 256);
+    EXPECT_EQ(p.getString("L", "bin256", "d"), bin);
+    rawSet(section("L"), "bin300", REG_BINARY, std::string(300, 'e').data(), 300);
+    EXPECT_EQ(p.getString("L", "bin300", "d"), "d");
+}
+
+TEST_F(ProfileRegistry, SectionKeyPathIsBoundedBy255Characters) {
+    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    std::string fits(255 - prefix.size(), 's');
+    std::string tooLong(256 - prefix.size(), 's');
+    p.setValue(tooLong.c_str(), "k", "v");
+    EXPECT_FALSE(keyExists(section(tooLong)));
+    EXPECT_FALSE(keyExists(kRegBase));
+    p.setValue(fits.c_str(), "k", "v");
+    EXPECT_TRUE(keyExists(section(fits)));
+    EXPECT_EQ(p.getString(fits.c_str(), "k", "d"), "v");
+    rawSet(section(tooLong), "k", REG_SZ, "v", 2);
+    EXPECT_EQ(p.getString(tooLong.c_str(), "k", "d"), "d");
+    p.setValue(tooLong.c_str(), nullptr, nullptr);
+    EXPECT_TRUE(keyExists(section(tooLong)));
+}
+
+TEST_F(ProfileRegistry, DeletingASectionRemovesItsWholeTree) {
+    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    createKey(section("Deep\\a\\b\\c\\d\\e"));
+    createKey(section("Deep\\a\\y"));
+    createKey(section("Deep\\x"));
+    createKey(section("Deep\\" + std::string(49, 'n')));
+    rawSet(section("Deep\\a\\b"), "v", REG_SZ, "1", 2);
+    rawSet(section("Deep"), "v", REG_SZ, "1", 2);
+    createKey(section("Keep"));
+    sys::resetFaults();
+    p.setValue("Deep", nullptr, nullptr);
+    expectKeysBalanced();
+    EXPECT_EQ(sys::callCount(sys::Call::RegDeleteKeyA), 10u);
+    EXPECT_FALSE(keyExists(section("Deep")));
+    EXPECT_TRUE(keyExists(section("Keep")));
+
+    // A section without subkeys.
+    p.setValue("Keep", nullptr, nullptr);
+    EXPECT_FALSE(keyExists(section("Keep")));
+    EXPECT_TRUE(keyExists(prefix));
+}
+
+TEST_F(ProfileRegistry, SubkeyNameOf50CharactersEndsTheDeletion) {
+    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    const std::string long50 = "b" + std::string(49, 'n');
+    createKey(section("S\\a"));
+    createKey(section("S\\" + long50 + "\\inner"));
+    createKey(section("S\\c"));
+    sys::resetFaults();
+    p.setValue("S", nullptr, nullptr);
+    expectKeysBalanced();
+    EXPECT_FALSE(keyExists(section("S\\a"))); // enumerated first, deleted
+    EXPECT_TRUE(keyExists(section("S\\" + long50 + "\\inner")));
+    EXPECT_TRUE(keyExists(section("S\\c")));
+    EXPECT_TRUE(keyExists(section("S")));
+}
+
+TEST_F(ProfileRegistry, FailuresStopSilentlyAndCloseEveryKey) {
+    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    struct Case {
+        const char *name;
+        sys::Call call;
+        unsigned nth;
+    } cases[] = {
+        {"info of the section", sys::Call::RegQueryInfoKeyA, 1},
+        {"info of a subkey", sys::Call::RegQueryInfoKeyA, 3},
+        {"enumeration", sys::Call::RegEnumKeyExA, 2},
+        {"open of a subkey", sys::Call::RegOpenKeyExA, 3},
+        {"delete of a subkey", sys::Call::RegDeleteKeyA, 1},
+        {"delete of the section", sys::Call::RegDeleteKeyA, 4},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        createKey(section("T\\a\\b"));
+        createKey(section("T\\c"));
+        sys::resetFaults();
+        sys::failCall(c.call, c.nth);
+        p.setValue("T", nullptr, nullptr);
+        EXPECT_TRUE(sys::faultFired());
+        // Failed opens leave nothing to close.
+        unsigned failedOpens = c.call == sys::Call::RegOpenKeyExA ? 1 : 0;
+        EXPECT_EQ(sys::callCount(sys::Call::RegCloseKey), sys::callCount(sys::Call::RegOpenKeyExA) - failedOpens);
+        EXPECT_TRUE(keyExists(section("T")));
+        sys::resetFaults();
+        deleteTree(HKEY_LOCAL_MACHINE, section("T"));
+    }
+
+    // Reads and writes that fail fall back silently.
+    p.setValue("U", "k", "v");
+    sys::resetFaults();
+    sys::failCall(sys::Call::RegQueryValueExA);
+    EXPECT_EQ(p.getString("U", "k", "d"), "d");
+    expectKeysBalanced();
+    sys::resetFaults();
+    sys::failCall(sys::Call::RegSetValueExA);
+    p.setValue("U", "k", "w");
+    expectKeysBalanced();
+    EXPECT_EQ(p.getString("U", "k", "d"), "v");
+    sys::resetFaults();
+    sys::failCall(sys::Call::RegDeleteValueA);
+    p.setValue("U", "k", nullptr);
+    expectKeysBalanced();
+    EXPECT_EQ(p.getString("U", "k", "d"), "v");
+    sys::resetFaults();
+    sys::failCall(sys::Call::RegCreateKeyExA);
+    p.setValue("V", "k", "v");
+    EXPECT_EQ(sys::callCount(sys::Call::RegCloseKey), 0u);
+    EXPECT_FALSE(keyExists(section("V")));
+}
+
+TEST_F(ProfileRegistry, NoFileIsTouchedInRegistryMode) {
+    std::string path = at("REG.INI");
+    {
+        Profile p(path, Profile::RegistryMode);
+        p.addValue("rename", "NUL", "x");
+        EXPECT_EQ(p.findSection("rename"), -1);
+    }
+    EXPECT_EQ(dirEntries(), std::vector<std::string>{});
+}

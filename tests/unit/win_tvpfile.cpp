@@ -1,0 +1,987 @@
+// File primitives on real files under Wine: copy by date with backups,
+// rename, erase, restart registrations, temporary names, substitution.
+#include <gtest/gtest.h>
+
+#include "paths.h"
+#include "sys.h"
+#include "tavupd.h"
+#include "tavupd_error.h"
+#include "tvpfile.h"
+#include "tvpfile_internal.h"
+#include "tvpfile_subst.h"
+
+#include <windows.h>
+
+#include <io.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+const char *const kRoot = "C:\\TVPFTEST";
+const char *const kSessionKey = "System\\CurrentControlSet\\Control\\Session Manager";
+
+void removeTree(const std::string &dir) {
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = fd.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string p = dir + "\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                removeTree(p);
+            } else {
+                SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(p.c_str());
+            }
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+void writeBytes(const std::string &path, const std::string &bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << bytes;
+    ASSERT_TRUE(f.good()) << path;
+}
+
+std::string readBytes(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool exists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+struct Dos {
+    WORD date = 0, time = 0;
+    bool operator==(const Dos &o) const { return date == o.date && time == o.time; }
+};
+
+Dos dosOf(int year, int month, int day, int hour, int minute) {
+    Dos d;
+    d.date = static_cast<WORD>(((year - 1980) << 9) | (month << 5) | day);
+    d.time = static_cast<WORD>((hour << 11) | (minute << 5));
+    return d;
+}
+
+void setTime(const std::string &path, Dos d) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
+    FILETIME local, utc;
+    DosDateTimeToFileTime(d.date, d.time, &local);
+    LocalFileTimeToFileTime(&local, &utc);
+    SetFileTime(h, nullptr, nullptr, &utc);
+    CloseHandle(h);
+}
+
+Dos timeOf(const std::string &path) {
+    Dos d;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return d;
+    FILETIME utc, local;
+    GetFileTime(h, nullptr, nullptr, &utc);
+    FileTimeToLocalFileTime(&utc, &local);
+    FileTimeToDosDateTime(&local, &d.date, &d.time);
+    CloseHandle(h);
+    return d;
+}
+
+// The delayed moves the system holds, as (source, target) pairs; target is
+// empty for a deletion.
+std::vector<std::pair<std::string, std::string>> pendingMoves() {
+    std::vector<std::pair<std::string, std::string>> moves;
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionKey, 0, KEY_READ, &k) != ERROR_SUCCESS) return moves;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(k, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+        size > 0) {
+        std::string data(size, '\0');
+        RegQueryValueExA(k, "PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE *>(&data[0]),
+                         &size);
+        data.resize(size);
+        std::vector<std::string> items;
+        size_t pos = 0;
+        while (pos < data.size()) {
+            size_t end = data.find('\0', pos);
+            if (end == std::string::npos) end = data.size();
+            items.push_back(data.substr(pos, end - pos));
+            pos = end + 1;
+        }
+        auto strip = [](std::string s) {
+            if (s.rfind("\\??\\", 0) == 0) s = s.substr(4);
+            if (!s.empty() && s[0] == '!') s = s.substr(1);
+            if (s.rfind("\\??\\", 0) == 0) s = s.substr(4);
+            return s;
+        };
+        for (size_t i = 0; i + 1 < items.size(); i += 2) {
+            if (items[i].empty()) break;
+            moves.emplace_back(strip(items[i]), strip(items[i + 1]));
+        }
+    }
+    RegCloseKey(k);
+    return moves;
+}
+
+void clearPendingMoves() {
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionKey, 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
+        RegDeleteValueA(k, "PendingFileRenameOperations");
+        RegCloseKey(k);
+    }
+}
+
+std::string upper(std::string s) {
+    for (char &c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Captures what the code under test writes to standard output.
+class StdoutCapture {
+  public:
+    explicit StdoutCapture(std::string file) : file_(std::move(file)) {
+        fflush(stdout);
+        saved_ = _dup(1);
+        FILE *f = fopen(file_.c_str(), "wb");
+        _dup2(_fileno(f), 1);
+        fclose(f);
+    }
+    std::string finish() {
+        fflush(stdout);
+        if (saved_ >= 0) {
+            _dup2(saved_, 1);
+            _close(saved_);
+            saved_ = -1;
+        }
+        return readBytes(file_);
+    }
+    ~StdoutCapture() { finish(); }
+
+  private:
+    std::string file_;
+    int saved_ = -1;
+};
+
+// Runs the call and returns the Error it raises (number -1 when none).
+Error raised(const std::function<void()> &call) {
+    try {
+        call();
+    } catch (const Error &e) {
+        return e;
+    }
+    return Error(-1, "none");
+}
+
+std::string pidName(const char *prefix, char third, uint32_t pid) {
+    // Independent rendering of the name: base-32 digits of the low 20 bits.
+    const char *digits = "0123456789abcdefghijklmnopqrstuv";
+    std::string n = prefix;
+    n += third;
+    n += digits[pid % 32];
+    n += '.';
+    n += digits[(pid / 32) % 32];
+    n += digits[(pid / 1024) % 32];
+    n += digits[(pid / 32768) % 32];
+    return n;
+}
+
+class FileOps : public ::testing::Test {
+  protected:
+    std::string root = kRoot, src, dst, tmp, win;
+    ConfigData cfg;
+
+    void SetUp() override {
+        sys::resetFaults();
+        removeTree(root);
+        CreateDirectoryA(root.c_str(), nullptr);
+        src = root + "\\SRC";
+        dst = root + "\\DST";
+        tmp = root + "\\TMP";
+        win = root + "\\WIN";
+        for (const auto &d : {src, dst, tmp, win}) CreateDirectoryA(d.c_str(), nullptr);
+        cfg.setWindowsDirectory(win);
+        cfg.setOsFamily(1);
+        clearPendingMoves();
+    }
+    void TearDown() override {
+        sys::resetFaults();
+        clearPendingMoves();
+        removeTree(root);
+    }
+
+    std::string wininit() { return readBytes(win + "\\WININIT.INI"); }
+
+    // The "rename" lines of WININIT.INI, in file order.
+    std::vector<std::string> renameLines() {
+        std::vector<std::string> lines;
+        std::istringstream in(wininit());
+        std::string line;
+        bool inSection = false;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty() && line[0] == '[') {
+                inSection = line == "[rename]";
+                continue;
+            }
+            if (inSection && !line.empty()) lines.push_back(line);
+        }
+        return lines;
+    }
+
+    // Files in the temporary directory.
+    std::vector<std::string> tempFiles() {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((tmp + "\\*").c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
+            } while (FindNextFileA(h, &fd));
+            FindClose(h);
+        }
+        return names;
+    }
+
+    std::string firstTempName() { return tmp + "\\" + pidName("TV", '0', GetCurrentProcessId() & 0xFFFFF); }
+};
+
+const Dos kOld = dosOf(1997, 3, 4, 10, 20);
+const Dos kMid = dosOf(1998, 6, 7, 11, 30);
+const Dos kNew = dosOf(1999, 9, 9, 12, 40);
+
+// ---- copyFile by date -------------------------------------------------------
+
+TEST_F(FileOps, CopyToMissingDestinationCreatesItWithTheSourceTime) {
+    writeBytes(src + "\\X.DLL", "new contents");
+    setTime(src + "\\X.DLL", kMid);
+    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1), Created);
+    EXPECT_EQ(readBytes(dst + "\\X.DLL"), "new contents");
+    EXPECT_EQ(timeOf(dst + "\\X.DLL"), kMid);
+    EXPECT_FALSE(exists(dst + "\\X.OLD"));
+    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(GetFileAttributesA((dst + "\\X.DLL").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+TEST_F(FileOps, CopyOverOlderDestinationKeepsItAsOldAndErasesTheOlderBackup) {
+    writeBytes(src + "\\X.DLL", "version 2");
+    setTime(src + "\\X.DLL", kNew);
+    writeBytes(dst + "\\X.DLL", "version 1");
+    setTime(dst + "\\X.DLL", kMid);
+    writeBytes(dst + "\\X.OLD", "version 0");
+    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1), ReplacedOlder);
+    EXPECT_EQ(readBytes(dst + "\\X.DLL"), "version 2");
+    EXPECT_EQ(timeOf(dst + "\\X.DLL"), kNew);
+    EXPECT_EQ(readBytes(dst + "\\X.OLD"), "version 1");
+    EXPECT_EQ(timeOf(dst + "\\X.OLD"), kMid);
+    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_FALSE(exists(win + "\\WININIT.INI"));
+}
+
+TEST_F(FileOps, CopyWithSameDateChangesNothing) {
+    writeBytes(src + "\\X.DLL", "source");
+    writeBytes(dst + "\\X.DLL", "dest");
+    setTime(src + "\\X.DLL", kMid);
+    setTime(dst + "\\X.DLL", kMid);
+    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1), SameDate);
+    EXPECT_EQ(readBytes(dst + "\\X.DLL"), "dest");
+    EXPECT_FALSE(exists(dst + "\\X.OLD"));
+    EXPECT_TRUE(tempFiles().empty());
+    EXPECT_EQ(cfg.replacementPending(), 0);
+}
+
+TEST_F(FileOps, CopyOverNewerDestinationNeedsForce) {
+    writeBytes(src + "\\X.DLL", "source");
+    writeBytes(dst + "\\X.DLL", "dest");
+    setTime(src + "\\X.DLL", kOld);
+    setTime(dst + "\\X.DLL", kNew);
+    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1), DestinationNewer);
+    EXPECT_EQ(readBytes(dst + "\\X.DLL"), "dest");
+    EXPECT_FALSE(exists(dst + "\\X.OLD"));
+
+    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 1, 1), ReplacedNewer);
+    EXPECT_EQ(readBytes(dst + "\\X.DLL"), "source");
+    EXPECT_EQ(timeOf(dst + "\\X.DLL"), kOld);
+    EXPECT_EQ(readBytes(dst + "\\X.OLD"), "dest");
+    EXPECT_EQ(cfg.replacementPending(), 0);
+}
+
+TEST_F(FileOps, CopyOfLargeFileSpansSeveralBuffers) {
+    std::string big;
+    for (int i = 0; i < 10000; ++i) big += static_cast<char>(i * 7 + (i >> 8));
+    writeBytes(src + "\\BIG.BIN", big);
+    EXPECT_EQ(copyFile(src + "\\BIG.BIN", dst + "\\BIG.BIN", tmp.c_str(), &cfg, 0, 0), Created);
+    EXPECT_EQ(readBytes(dst + "\\BIG.BIN"), big);
+}
+
+TEST_F(FileOps, CopyInDoesNotDoubleTheBackslash) {
+    writeBytes(src + "\\A.TXT", "a");
+    cfg.setDebug(1);
+    StdoutCapture cap(root + "\\out.txt");
+    EXPECT_EQ(copyFileIn(src + "\\", dst, tmp.c_str(), "A.TXT", "B.TXT", &cfg, 0, 0), Created);
+    const std::string out = cap.finish();
+    EXPECT_EQ(out, "\t\tCopy Src File  : " + src + "\\A.TXT\r\n\t\tCopy Dest File : " + dst + "\\B.TXT\r\n");
+    EXPECT_EQ(readBytes(dst + "\\B.TXT"), "a");
+}
+
+TEST_F(FileOps, ReadOnlyDestinationIsBackedUpWithItsAttributes) {
+    writeBytes(src + "\\X.DLL", "new");
+    setTime(src + "\\X.DLL", kNew);
+    writeBytes(dst + "\\X.DLL", "old");
+    setTime(dst + "\\X.DLL", kOld);
+    SetFileAttributesA((dst + "\\X.DLL").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1), ReplacedOlder);
+    EXPECT_EQ(readBytes(dst + "\\X.DLL"), "new");
+    EXPECT_EQ(readBytes(dst + "\\X.OLD"), "old");
+    EXPECT_NE(GetFileAttributesA((dst + "\\X.OLD").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_EQ(GetFileAttributesA((dst + "\\X.DLL").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+// ---- deferred copies -----------------------------------------------------------
+
+TEST_F(FileOps, OlderDestinationWithoutBackupIsStagedAndRegisteredInWininit) {
+    writeBytes(src + "\\X.DRV", "new driver");
+    setTime(src + "\\X.DRV", kNew);
+    writeBytes(dst + "\\X.DRV", "old driver");
+    setTime(dst + "\\X.DRV", kOld);
+    EXPECT_EQ(copyFile(src + "\\X.DRV", dst + "\\X.DRV", tmp.c_str(), &cfg, 0, 0), ReplacedOlder);
+    EXPECT_EQ(readBytes(dst + "\\X.DRV"), "old driver");
+    const std::string staged = firstTempName();
+    EXPECT_EQ(readBytes(staged), "new driver");
+    EXPECT_EQ(timeOf(staged), kNew);
+    EXPECT_EQ(renameLines(), std::vector<std::string>{dst + "\\X.DRV=" + staged});
+    EXPECT_EQ(cfg.replacementPending(), 1);
+}
+
+TEST_F(FileOps, ExclusivelyHeldDestinationCountsAsAbsentOnWin95Family) {
+    writeBytes(src + "\\X.DLL", "new");
+    setTime(src + "\\X.DLL", kOld); // older than the held file: no date check is possible
+    writeBytes(dst + "\\X.DLL", "held");
+    setTime(dst + "\\X.DLL", kNew);
+    HANDLE hold = CreateFileA((dst + "\\X.DLL").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    const CopyResult r = copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1);
+    CloseHandle(hold);
+    EXPECT_EQ(r, Created);
+    EXPECT_FALSE(exists(dst + "\\X.OLD"));
+    EXPECT_EQ(readBytes(dst + "\\X.DLL"), "held");
+    const std::string staged = firstTempName();
+    EXPECT_EQ(readBytes(staged), "new");
+    EXPECT_EQ(renameLines(), std::vector<std::string>{dst + "\\X.DLL=" + staged});
+    EXPECT_EQ(cfg.replacementPending(), 1);
+}
+
+TEST_F(FileOps, ExclusivelyHeldDestinationIsRegisteredAsDelayedMoveOnNtFamily) {
+    cfg.setOsFamily(2);
+    writeBytes(src + "\\X.DLL", "new");
+    writeBytes(dst + "\\X.DLL", "held");
+    HANDLE hold = CreateFileA((dst + "\\X.DLL").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+    const CopyResult r = copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1);
+    CloseHandle(hold);
+    EXPECT_EQ(r, Created);
+    const auto moves = pendingMoves();
+    ASSERT_EQ(moves.size(), 1u);
+    EXPECT_EQ(upper(moves[0].first), upper(firstTempName()));
+    EXPECT_EQ(upper(moves[0].second), upper(dst + "\\X.DLL"));
+    EXPECT_FALSE(exists(win + "\\WININIT.INI"));
+    EXPECT_EQ(cfg.replacementPending(), 1);
+}
+
+TEST_F(FileOps, DestinationInUseWithBackupRegistersBackupThenStagedCopy) {
+    for (int family : {1, 2}) {
+        SCOPED_TRACE(family);
+        SetUp();
+        ConfigData local;
+        local.setWindowsDirectory(win);
+        local.setOsFamily(family);
+        writeBytes(src + "\\X.DLL", "new");
+        setTime(src + "\\X.DLL", kNew);
+        writeBytes(dst + "\\X.DLL", "in use");
+        setTime(dst + "\\X.DLL", kOld);
+        // Readable by others but neither deletable nor renamable.
+        HANDLE hold =
+            CreateFileA((dst + "\\X.DLL").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(hold, INVALID_HANDLE_VALUE);
+        const CopyResult r = copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &local, 0, 1);
+        CloseHandle(hold);
+        EXPECT_EQ(r, ReplacedOlder);
+        EXPECT_EQ(local.replacementPending(), 1);
+        EXPECT_EQ(readBytes(dst + "\\X.DLL"), "in use");
+        const std::string staged = firstTempName();
+        EXPECT_EQ(readBytes(staged), "new");
+        if (family == 1) {
+            EXPECT_EQ(renameLines(),
+                      (std::vector<std::string>{dst + "\\X.OLD=" + dst + "\\X.DLL", dst + "\\X.DLL=" + staged}));
+        } else {
+            const auto moves = pendingMoves();
+            ASSERT_EQ(moves.size(), 2u);
+            EXPECT_EQ(upper(moves[0].first), upper(dst + "\\X.DLL"));
+            EXPECT_EQ(upper(moves[0].second), upper(dst + "\\X.OLD"));
+            EXPECT_EQ(upper(moves[1].first), upper(staged));
+            EXPECT_EQ(upper(moves[1].second), upper(dst + "\\X.DLL"));
+        }
+    }
+}
+
+TEST_F(FileOps, OtherFamilyRegistersNothingButStillMarksPending) {
+    cfg.setOsFamily(4);
+    writeBytes(src + "\\X.DLL", "new");
+    setTime(src + "\\X.DLL", kNew);
+    writeBytes(dst + "\\X.DLL", "old");
+    setTime(dst + "\\X.DLL", kOld);
+    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 0), ReplacedOlder);
+    EXPECT_EQ(cfg.replacementPending(), 1);
+    EXPECT_FALSE(exists(win + "\\WININIT.INI"));
+    EXPECT_TRUE(pendingMoves().empty());
+}
+
+TEST_F(FileOps, StagingTracesAndFallsBackToTheSecondTemplate) {
+    const uint32_t pid = GetCurrentProcessId() & 0xFFFFF;
+    const std::string thirds = "0abcdefghijklmnopqrstuvwxyz";
+    for (char c : thirds) writeBytes(tmp + "\\" + pidName("TV", c, pid), "taken");
+    writeBytes(src + "\\X.DLL", "new");
+    writeBytes(dst + "\\X.DLL", "old");
+    setTime(src + "\\X.DLL", kNew);
+    setTime(dst + "\\X.DLL", kOld);
+    cfg.setDebug(1);
+    StdoutCapture cap(root + "\\out.txt");
+    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 0), ReplacedOlder);
+    const std::string out = cap.finish();
+    const std::string staged = tmp + "\\" + pidName("MT", '0', pid);
+    const std::string expected = "\t\tCopy Src File  : " + src + "\\X.DLL\r\n" + "\t\tCopy Dest File : " + dst +
+                                 "\\X.DLL\r\n" + "TEMPMK : " + staged + "\r\n" + "\t\tCopy Src File  : " + src +
+                                 "\\X.DLL\r\n" + "\t\tCopy Dest File : " + staged + "\r\n" +
+                                 "\t\tLock Src  : " + staged + "\r\n" + "\t\tLock Dest : " + dst + "\\X.DLL\r\n";
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(readBytes(staged), "new");
+}
+
+TEST_F(FileOps, NoFreeTemporaryNameRaises21WithTheDestination) {
+    const uint32_t pid = GetCurrentProcessId() & 0xFFFFF;
+    const std::string thirds = "0abcdefghijklmnopqrstuvwxyz";
+    for (char c : thirds) {
+        writeBytes(tmp + "\\" + pidName("TV", c, pid), "taken");
+        writeBytes(tmp + "\\" + pidName("MT", c, pid), "taken");
+    }
+    writeBytes(src + "\\X.DLL", "new");
+    writeBytes(dst + "\\X.DLL", "old");
+    setTime(src + "\\X.DLL", kNew);
+    setTime(dst + "\\X.DLL", kOld);
+    cfg.setDebug(1);
+    StdoutCapture cap(root + "\\out.txt");
+    Error e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 0); });
+    const std::string out = cap.finish();
+    EXPECT_EQ(e.number, 21);
+    EXPECT_EQ(e.message, dst + "\\X.DLL");
+    EXPECT_EQ(e.file, "tvpfile");
+    EXPECT_GT(e.line, 0);
+    EXPECT_NE(out.find("TEMPMK : (null)\r\n"), std::string::npos) << out;
+    EXPECT_EQ(cfg.replacementPending(), 0);
+}
+
+TEST_F(FileOps, WithoutConfigDataAnUncreatableDestinationRaises21AndPrintsNothing) {
+    writeBytes(src + "\\X.DLL", "new");
+    writeBytes(dst + "\\X.DLL", "old");
+    setTime(src + "\\X.DLL", kNew);
+    setTime(dst + "\\X.DLL", kOld);
+    StdoutCapture cap(root + "\\out.txt");
+    Error e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), nullptr, 0, 0); });
+    EXPECT_EQ(cap.finish(), "");
+    EXPECT_EQ(e.number, 21);
+    EXPECT_EQ(e.message, dst + "\\X.DLL");
+    // No temporary directory: the same with a run context.
+    Error e2 = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", nullptr, &cfg, 0, 0); });
+    EXPECT_EQ(e2.number, 21);
+    EXPECT_EQ(readBytes(dst + "\\X.DLL"), "old");
+    EXPECT_TRUE(tempFiles().empty());
+}
+
+// ---- copy failures ---------------------------------------------------------------
+
+TEST_F(FileOps, MissingSourceRaises20) {
+    Error e = raised([&] { copyFile(src + "\\NONE.DLL", dst + "\\NONE.DLL", tmp.c_str(), &cfg, 0, 1); });
+    EXPECT_EQ(e.number, 20);
+    EXPECT_EQ(e.message, src + "\\NONE.DLL");
+    EXPECT_EQ(e.file, "tvpfile");
+    EXPECT_FALSE(exists(dst + "\\NONE.DLL"));
+}
+
+TEST_F(FileOps, UnreadableTimesRaise28WithTheRightPath) {
+    writeBytes(src + "\\X.DLL", "new");
+    writeBytes(dst + "\\X.DLL", "old");
+    sys::failCall(sys::Call::GetDosFileTime, 1);
+    Error e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1); });
+    EXPECT_EQ(e.number, 28);
+    EXPECT_EQ(e.message, src + "\\X.DLL");
+    sys::resetFaults();
+    sys::failCall(sys::Call::GetDosFileTime, 2);
+    e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1); });
+    EXPECT_EQ(e.number, 28);
+    EXPECT_EQ(e.message, dst + "\\X.DLL");
+    EXPECT_EQ(readBytes(dst + "\\X.DLL"), "old");
+    EXPECT_FALSE(exists(dst + "\\X.OLD"));
+    // Every handle was closed: the files can be deleted.
+    EXPECT_TRUE(DeleteFileA((src + "\\X.DLL").c_str()));
+    EXPECT_TRUE(DeleteFileA((dst + "\\X.DLL").c_str()));
+}
+
+struct CopyFault {
+    sys::Call call;
+    unsigned nth;
+    bool shortWrite;
+    int number;
+    bool sourcePath;
+};
+
+// A failed write, read or time stamp leaves no partial file, and the original
+// that this copy moved to its backup name comes back.
+TEST_F(FileOps, FailedTransferRemovesThePartialFileAndRestoresTheOriginal) {
+    std::string big;
+    for (int i = 0; i < 9000; ++i) big += static_cast<char>('a' + i % 26);
+    const CopyFault faults[] = {
+        {sys::Call::WriteFile, 2, true, 23, false}, {sys::Call::WriteFile, 1, false, 23, false},
+        {sys::Call::ReadFile, 2, false, 24, true},  {sys::Call::SetDosFileTime, 1, false, 27, false},
+    };
+    for (const CopyFault &f : faults) {
+        for (int backup : {0, 1}) {
+            SCOPED_TRACE(std::string(sys::callName(f.call)) + " backup " + std::to_string(backup));
+            SetUp();
+            writeBytes(src + "\\X.DLL", big);
+            setTime(src + "\\X.DLL", kNew);
+            // A fresh destination: nothing may be left behind.
+            sys::failCall(f.call, f.nth, ERROR_DISK_FULL, f.shortWrite);
+            Error e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\NEW.DLL", tmp.c_str(), &cfg, 0, backup); });
+            EXPECT_EQ(e.number, f.number);
+            EXPECT_EQ(e.message, f.sourcePath ? src + "\\X.DLL" : dst + "\\NEW.DLL");
+            EXPECT_FALSE(exists(dst + "\\NEW.DLL"));
+
+            // An existing older destination.
+            writeBytes(dst + "\\X.DLL", "the user's file");
+            setTime(dst + "\\X.DLL", kOld);
+            writeBytes(dst + "\\X.OLD", "older backup");
+            sys::resetFaults();
+            sys::failCall(f.call, f.nth, ERROR_DISK_FULL, f.shortWrite);
+            e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, backup); });
+            if (backup) {
+                EXPECT_EQ(e.number, f.number);
+                EXPECT_EQ(e.message, f.sourcePath ? src + "\\X.DLL" : dst + "\\X.DLL");
+                EXPECT_FALSE(exists(dst + "\\X.OLD")); // the older backup was erased first
+            } else {
+                // Without backup the copy is staged; the staged copy fails instead.
+                EXPECT_EQ(e.number, f.number);
+                EXPECT_TRUE(tempFiles().empty());
+                EXPECT_TRUE(renameLines().empty());
+            }
+            EXPECT_EQ(readBytes(dst + "\\X.DLL"), "the user's file");
+            EXPECT_EQ(timeOf(dst + "\\X.DLL"), kOld);
+            EXPECT_TRUE(sys::faultFired());
+            sys::resetFaults();
+        }
+    }
+}
+
+TEST_F(FileOps, RefusedDelayedMoveRaises29AndDropsTheStagedCopy) {
+    cfg.setOsFamily(2);
+    sys::failCall(sys::Call::MoveFileExA, 1);
+    Error e = raised([&] { deferMoveNT(dst + "\\X.DLL", nullptr, &cfg); });
+    EXPECT_EQ(e.number, 29);
+    EXPECT_EQ(e.message, dst + "\\X.DLL");
+    EXPECT_EQ(e.file, "tvpfile");
+
+    writeBytes(src + "\\X.DLL", "new");
+    writeBytes(dst + "\\X.DLL", "old");
+    setTime(src + "\\X.DLL", kNew);
+    setTime(dst + "\\X.DLL", kOld);
+    sys::resetFaults();
+    sys::failCall(sys::Call::MoveFileExA, 1);
+    e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 0); });
+    EXPECT_EQ(e.number, 29);
+    EXPECT_EQ(upper(e.message), upper(firstTempName()));
+    EXPECT_TRUE(tempFiles().empty());
+    EXPECT_EQ(readBytes(dst + "\\X.DLL"), "old");
+    EXPECT_TRUE(pendingMoves().empty());
+}
+
+TEST_F(FileOps, OverlongPathsAreRefused) {
+    const std::string longDir = root + "\\" + std::string(250, 'd');
+    writeBytes(src + "\\X.DLL", "x");
+    Error e = raised([&] { copyFile(longDir + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 0); });
+    EXPECT_EQ(e.number, 20);
+    EXPECT_EQ(e.message, longDir + "\\X.DLL");
+    e = raised([&] { copyFile(src + "\\X.DLL", longDir + "\\X.DLL", tmp.c_str(), &cfg, 0, 0); });
+    EXPECT_EQ(e.number, 21);
+    EXPECT_EQ(e.message, longDir + "\\X.DLL");
+    e = raised([&] { copyFileIn(src, longDir, tmp.c_str(), "X.DLL", "X.DLL", &cfg, 0, 0); });
+    EXPECT_EQ(e.number, 21);
+    e = raised([&] { renameFile(src + "\\X.DLL", longDir + "\\X.DLL", &cfg, 0, 0); });
+    EXPECT_EQ(e.number, 26);
+    e = raised([&] { renameFileIn(longDir, dst, "X.DLL", "Y.DLL", &cfg, 0, 0); });
+    EXPECT_EQ(e.number, 26);
+    EXPECT_EQ(e.message, longDir + "\\X.DLL");
+    e = raised([&] { eraseFileIn(longDir, "X.DLL", &cfg, 0); });
+    EXPECT_EQ(e.number, 25);
+    // Exactly 259 characters is still a path.
+    std::string name(259 - dst.size() - 1, 'n');
+    EXPECT_EQ(joinPath(dst, name).size(), 259u);
+    e = raised([&] { copyFileIn(src, dst, tmp.c_str(), "X.DLL", name, &cfg, 0, 0); });
+    EXPECT_EQ(e.number, -1);
+    EXPECT_EQ(readBytes(joinPath(dst, name)), "x");
+    EXPECT_TRUE(renameLines().empty());
+    EXPECT_EQ(cfg.replacementPending(), 0);
+}
+
+// ---- renameFile --------------------------------------------------------------------
+
+TEST_F(FileOps, RenameAtOnce) {
+    writeBytes(src + "\\A.TXT", "a");
+    renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 0, 0);
+    EXPECT_FALSE(exists(src + "\\A.TXT"));
+    EXPECT_EQ(readBytes(dst + "\\B.TXT"), "a");
+    EXPECT_EQ(cfg.replacementPending(), 0);
+}
+
+TEST_F(FileOps, RenameWithBackupMovesTheDestinationAside) {
+    writeBytes(src + "\\A.TXT", "new");
+    writeBytes(dst + "\\B.TXT", "existing");
+    writeBytes(dst + "\\B.OLD", "older");
+    renameFileIn(src, dst, "A.TXT", "B.TXT", &cfg, 0, 1);
+    EXPECT_EQ(readBytes(dst + "\\B.TXT"), "new");
+    EXPECT_EQ(readBytes(dst + "\\B.OLD"), "existing");
+    EXPECT_EQ(cfg.replacementPending(), 0);
+}
+
+TEST_F(FileOps, RenameWithBackupAndNoDestinationDefersBothSteps) {
+    writeBytes(src + "\\A.TXT", "a");
+    renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 0, 1);
+    EXPECT_EQ(cfg.replacementPending(), 1);
+    EXPECT_TRUE(exists(src + "\\A.TXT"));
+    EXPECT_FALSE(exists(dst + "\\B.TXT"));
+    EXPECT_EQ(renameLines(), (std::vector<std::string>{dst + "\\B.OLD=" + dst + "\\B.TXT",
+                                                        dst + "\\B.TXT=" + src + "\\A.TXT"}));
+}
+
+TEST_F(FileOps, RenameOntoExistingDestinationIsRegisteredWithReplacement) {
+    cfg.setOsFamily(2);
+    writeBytes(src + "\\A.TXT", "a");
+    writeBytes(dst + "\\B.TXT", "b");
+    renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 0, 0);
+    EXPECT_EQ(cfg.replacementPending(), 1);
+    EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
+    const auto moves = pendingMoves();
+    ASSERT_EQ(moves.size(), 1u);
+    EXPECT_EQ(upper(moves[0].first), upper(src + "\\A.TXT"));
+    EXPECT_EQ(upper(moves[0].second), upper(dst + "\\B.TXT"));
+}
+
+TEST_F(FileOps, RenameWithForceErasesTheDestinationFirst) {
+    writeBytes(src + "\\A.TXT", "a");
+    writeBytes(dst + "\\B.TXT", "b");
+    renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 1, 0);
+    EXPECT_EQ(readBytes(dst + "\\B.TXT"), "a");
+    EXPECT_EQ(cfg.replacementPending(), 0);
+}
+
+TEST_F(FileOps, OncePendingEveryLaterStepIsDeferredInOrder) {
+    writeBytes(src + "\\A.TXT", "a");
+    writeBytes(dst + "\\B.TXT", "b");
+    cfg.setReplacementPending(1);
+    renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 0, 1);
+    EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
+    EXPECT_TRUE(exists(src + "\\A.TXT"));
+    EXPECT_EQ(renameLines(), (std::vector<std::string>{dst + "\\B.OLD=" + dst + "\\B.TXT",
+                                                        dst + "\\B.TXT=" + src + "\\A.TXT"}));
+    eraseFile(src + "\\A.TXT", &cfg, 0);
+    EXPECT_TRUE(exists(src + "\\A.TXT"));
+    EXPECT_EQ(renameLines().back(), "NUL=" + src + "\\A.TXT");
+}
+
+TEST_F(FileOps, RenameWithoutConfigDataRaises26) {
+    writeBytes(src + "\\A.TXT", "a");
+    Error e = raised([&] { renameFile(src + "\\A.TXT", dst + "\\B.TXT", nullptr, 0, 1); });
+    EXPECT_EQ(e.number, 26);
+    EXPECT_EQ(e.message, dst + "\\B.TXT");
+    writeBytes(dst + "\\B.TXT", "b");
+    e = raised([&] { renameFile(src + "\\A.TXT", dst + "\\B.TXT", nullptr, 0, 0); });
+    EXPECT_EQ(e.number, 26);
+    EXPECT_EQ(e.message, src + "\\A.TXT");
+    EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
+}
+
+// ---- eraseFile -----------------------------------------------------------------------
+
+TEST_F(FileOps, EraseOfMissingFileDoesNothing) {
+    eraseFile(dst + "\\NONE.TXT", &cfg, 1);
+    eraseFile(dst + "\\NONE.TXT", nullptr, 0);
+    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_FALSE(exists(win + "\\WININIT.INI"));
+    EXPECT_FALSE(exists(dst + "\\NONE.OLD"));
+}
+
+TEST_F(FileOps, EraseDeletesAtOnce) {
+    writeBytes(dst + "\\A.TXT", "a");
+    eraseFileIn(dst + "\\", "A.TXT", &cfg, 0);
+    EXPECT_FALSE(exists(dst + "\\A.TXT"));
+    EXPECT_EQ(cfg.replacementPending(), 0);
+}
+
+TEST_F(FileOps, EraseWithBackupKeepsOldAndRegistersTheDeletion) {
+    writeBytes(dst + "\\A.TXT", "a");
+    writeBytes(dst + "\\A.OLD", "older");
+    eraseFile(dst + "\\A.TXT", &cfg, 1);
+    EXPECT_FALSE(exists(dst + "\\A.TXT"));
+    EXPECT_EQ(readBytes(dst + "\\A.OLD"), "a");
+    EXPECT_EQ(cfg.replacementPending(), 1);
+    EXPECT_EQ(renameLines(), std::vector<std::string>{"NUL=" + dst + "\\A.TXT"});
+}
+
+TEST_F(FileOps, EraseOfFileInUseIsDeferredOrRaises25) {
+    cfg.setOsFamily(2);
+    writeBytes(dst + "\\A.TXT", "a");
+    sys::failCall(sys::Call::DeleteFileA, 1);
+    Error e = raised([&] { eraseFile(dst + "\\A.TXT", nullptr, 0); });
+    EXPECT_EQ(e.number, 25);
+    EXPECT_EQ(e.message, dst + "\\A.TXT");
+    sys::resetFaults();
+    sys::failCall(sys::Call::DeleteFileA, 1);
+    cfg.setDebug(1);
+    StdoutCapture cap(root + "\\out.txt");
+    eraseFile(dst + "\\A.TXT", &cfg, 0);
+    EXPECT_EQ(cap.finish(), "\t\tLock Src  : " + dst + "\\A.TXT\r\n\t\tLock Dest : (null)\r\n");
+    EXPECT_EQ(cfg.replacementPending(), 1);
+    const auto moves = pendingMoves();
+    ASSERT_EQ(moves.size(), 1u);
+    EXPECT_EQ(upper(moves[0].first), upper(dst + "\\A.TXT"));
+    EXPECT_EQ(moves[0].second, "");
+}
+
+// ---- deferMove on the Windows 95 family ---------------------------------------------------
+
+TEST_F(FileOps, WininitLinesAreAddedOnceAndInOrder) {
+    cfg.setDebug(1);
+    StdoutCapture cap(root + "\\out.txt");
+    deferMove("C:\\WINDOWS\\SYSTEM\\X.DRV", nullptr, &cfg);
+    cfg.setDebug(0);
+    deferMove("C:\\WINDOWS\\SYSTEM\\Y.DRV", nullptr, &cfg);
+    deferMove("C:\\TMP\\TV0k.h40", "C:\\WINDOWS\\SYSTEM\\X.DRV", &cfg);
+    deferMove("c:\\tmp\\tv0k.h40", "c:\\windows\\system\\x.drv", &cfg);
+    EXPECT_EQ(cap.finish(), "\t\tLock Src  : C:\\WINDOWS\\SYSTEM\\X.DRV\r\n\t\tLock Dest : NUL\r\n");
+    EXPECT_EQ(renameLines(), (std::vector<std::string>{"NUL=C:\\WINDOWS\\SYSTEM\\X.DRV", "NUL=C:\\WINDOWS\\SYSTEM\\Y.DRV",
+                                                        "C:\\WINDOWS\\SYSTEM\\X.DRV=C:\\TMP\\TV0k.h40"}));
+    // deferMove itself leaves the flag alone.
+    EXPECT_EQ(cfg.replacementPending(), 0);
+}
+
+TEST_F(FileOps, OverlongWininitLineIsRefusedRatherThanCut) {
+    const std::string a = "C:\\" + std::string(130, 'a');
+    const std::string b = "C:\\" + std::string(130, 'b');
+    Error e = raised([&] { deferMove(a, b.c_str(), &cfg); });
+    EXPECT_EQ(e.number, 29);
+    EXPECT_EQ(e.message, a);
+    EXPECT_TRUE(renameLines().empty());
+}
+
+// ---- temporary names -------------------------------------------------------------------
+
+TEST_F(FileOps, TemporaryNamesFromTheProcessIdentifier) {
+    using tvpfile_detail::makeTempNameFor;
+    EXPECT_EQ(makeTempNameFor(tmp, 4660), tmp + "\\TV0k.h40");
+    EXPECT_EQ(makeTempNameFor(tmp + "\\", 4660), tmp + "\\TV0k.h40");
+    writeBytes(tmp + "\\TV0k.h40", "");
+    EXPECT_EQ(makeTempNameFor(tmp, 4660), tmp + "\\TVak.h40");
+    CreateDirectoryA((tmp + "\\TVak.h40").c_str(), nullptr); // a directory takes the name too
+    EXPECT_EQ(makeTempNameFor(tmp, 4660), tmp + "\\TVbk.h40");
+    for (char c = 'b'; c <= 'z'; ++c) writeBytes(tmp + "\\TV" + c + "k.h40", "");
+    EXPECT_EQ(makeTempNameFor(tmp, 4660), tmp + "\\MT0k.h40");
+    writeBytes(tmp + "\\MT0k.h40", "");
+    for (char c = 'a'; c <= 'y'; ++c) writeBytes(tmp + "\\MT" + c + "k.h40", "");
+    EXPECT_EQ(makeTempNameFor(tmp, 4660), tmp + "\\MTzk.h40");
+    writeBytes(tmp + "\\MTzk.h40", "");
+    EXPECT_FALSE(makeTempNameFor(tmp, 4660).has_value());
+    // Only the lowest 20 bits count; all digits up to "v".
+    EXPECT_EQ(makeTempNameFor(tmp, 0xFFF00000u | 4660), std::nullopt);
+    EXPECT_EQ(makeTempNameFor(tmp, 0xFFFFF), tmp + "\\TV0v.vvv");
+    EXPECT_EQ(makeTempNameFor(tmp, 0), tmp + "\\TV00.000");
+    // The real one uses this process.
+    EXPECT_EQ(makeTempName(dst), makeTempNameFor(dst, GetCurrentProcessId()));
+    EXPECT_EQ(makeTempName(dst), dst + "\\" + pidName("TV", '0', GetCurrentProcessId() & 0xFFFFF));
+}
+
+TEST_F(FileOps, BackupNameReplacesTheExtension) {
+    using tvpfile_detail::backupNameOf;
+    EXPECT_EQ(backupNameOf("C:\\WINDOWS\\SYSTEM\\X.DLL"), "C:\\WINDOWS\\SYSTEM\\X.OLD");
+    EXPECT_EQ(backupNameOf("C:\\A.B\\NOEXT"), "C:\\A.B\\NOEXT.OLD");
+    const std::string longPath = "C:\\" + std::string(254, 'x') + ".Z";
+    ASSERT_EQ(longPath.size(), 259u);
+    const std::string b = backupNameOf(longPath);
+    EXPECT_EQ(b, "C:\\" + std::string(254, 'x') + ".OLD");
+    EXPECT_GT(b.size(), tvpfile_detail::kPathMax);
+}
+
+// ---- substituteFile --------------------------------------------------------------------------
+
+class SubstFile : public FileOps {
+  protected:
+    std::string savedTemp;
+    void SetUp() override {
+        FileOps::SetUp();
+        char buf[MAX_PATH] = {};
+        DWORD n = GetEnvironmentVariableA("TEMP", buf, sizeof buf);
+        savedTemp.assign(buf, n < sizeof buf ? n : 0);
+        SetEnvironmentVariableA("TEMP", tmp.c_str());
+    }
+    void TearDown() override {
+        SetEnvironmentVariableA("TEMP", savedTemp.empty() ? nullptr : savedTemp.c_str());
+        FileOps::TearDown();
+    }
+    SubstituteClass list() {
+        SubstituteClass l('\\');
+        l.add("TAVRO", "D:\\TAVRO");
+        l.add("WINDOWS", "C:\\WINDOWS");
+        return l;
+    }
+};
+
+TEST_F(SubstFile, ExpandsEveryLineAndKeepsLineEnds) {
+    const std::string file = dst + "\\CFG.TXT";
+    writeBytes(file, "path=\\WINDOWS\\SYSTEM\r\nroot=\\tavro\\BIN\\X.EXE\r\nlit=C:\\\\WINDOWS\r\nplain\r\n");
+    setTime(file, kOld);
+    SubstituteClass l = list();
+    EXPECT_EQ(substituteFile(l, file), 1);
+    EXPECT_EQ(readBytes(file),
+              "path=C:\\WINDOWS\\SYSTEM\r\nroot=D:\\TAVRO\\BIN\\X.EXE\r\nlit=C:\\WINDOWS\r\nplain\r\n");
+    EXPECT_FALSE(timeOf(file) == kOld);
+    EXPECT_TRUE(tempFiles().empty());
+    EXPECT_FALSE(exists(dst + "\\CFG.OLD"));
+    // Nothing else is left in the file's directory.
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dst + "\\*.*").c_str(), &fd);
+    int count = 0;
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    EXPECT_EQ(count, 1);
+}
+
+TEST_F(SubstFile, FileWithoutMarkersIsRewrittenUnchanged) {
+    const std::string file = dst + "\\PLAIN.TXT";
+    const std::string text = "first line\r\nsecond line\r\n\r\nlast without end";
+    writeBytes(file, text);
+    setTime(file, kOld);
+    EXPECT_EQ(substituteFile(list(), file), 1);
+    EXPECT_EQ(readBytes(file), text);
+    EXPECT_FALSE(timeOf(file) == kOld);
+}
+
+TEST_F(SubstFile, LongLinesAreExpandedPieceByPiece) {
+    const std::string file = dst + "\\LONG.TXT";
+    // The reference begins within the first 511 characters and is cut by the
+    // piece boundary; the one wholly in the second piece is expanded.
+    const std::string line = std::string(508, 'x') + "\\WINDOWS" + std::string(100, 'y') + "\\WINDOWS";
+    writeBytes(file, line + "\r\n");
+    EXPECT_EQ(substituteFile(list(), file), 1);
+    const std::string expected =
+        std::string(508, 'x') + "\\WI" + "NDOWS" + std::string(100, 'y') + "C:\\WINDOWS" + "\r\n";
+    EXPECT_EQ(readBytes(file), expected);
+}
+
+TEST_F(SubstFile, MissingFileOrTempGivesZero) {
+    EXPECT_EQ(substituteFile(list(), dst + "\\NONE.TXT"), 0);
+    EXPECT_TRUE(tempFiles().empty());
+    // TEMP naming nothing that exists: the root of the current drive is used.
+    SetEnvironmentVariableA("TEMP", (root + "\\NOWHERE").c_str());
+    char cwd[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof cwd, cwd);
+    ASSERT_TRUE(SetCurrentDirectoryA(dst.c_str()));
+    const std::string file = dst + "\\A.TXT";
+    writeBytes(file, "\\WINDOWS\r\n");
+    const std::string inRoot = "C:\\" + pidName("TV", '0', GetCurrentProcessId() & 0xFFFFF);
+    // With the file held back the expanded copy stays where it was made.
+    sys::resetFaults();
+    sys::failCall(sys::Call::MoveFileA, 1);
+    const int held = substituteFile(list(), file);
+    sys::resetFaults();
+    const std::string staged = readBytes(inRoot);
+    DeleteFileA(inRoot.c_str());
+    const int result = substituteFile(list(), file);
+    SetCurrentDirectoryA(cwd);
+    EXPECT_EQ(held, 0);
+    EXPECT_EQ(staged, "C:\\WINDOWS\r\n");
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(readBytes(file), "C:\\WINDOWS\r\n");
+    EXPECT_FALSE(exists(inRoot));
+}
+
+TEST_F(SubstFile, FailedRecreationKeepsTheOriginal) {
+    const std::string file = dst + "\\KEEP.TXT";
+    const std::string text = "a=\\WINDOWS\r\n";
+    struct Case {
+        sys::Call call;
+        unsigned nth;
+        bool shortWrite;
+        int number;
+    } cases[] = {
+        {sys::Call::WriteFile, 1, true, 23},
+        {sys::Call::CreateFileA, 3, false, 21}, // creating the file anew
+        {sys::Call::SetDosFileTime, 1, false, 27},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(sys::callName(c.call));
+        writeBytes(file, text);
+        setTime(file, kOld);
+        sys::resetFaults();
+        sys::failCall(c.call, c.nth, ERROR_DISK_FULL, c.shortWrite);
+        Error e = raised([&] { substituteFile(list(), file); });
+        EXPECT_TRUE(sys::faultFired());
+        EXPECT_EQ(e.number, c.number);
+        EXPECT_EQ(readBytes(file), text);
+        EXPECT_EQ(timeOf(file), kOld);
+        sys::resetFaults();
+    }
+}
+
+TEST_F(SubstFile, FailuresBeforeTheSwapReturnZeroAndLeaveTheFile) {
+    const std::string file = dst + "\\KEEP.TXT";
+    const std::string text = "a=\\WINDOWS\r\nb=2\r\n";
+    struct Case {
+        sys::Call call;
+        unsigned nth;
+    } cases[] = {
+        {sys::Call::fputs, 1},       // writing the expanded copy
+        {sys::Call::fgets, 2},       // reading the file
+        {sys::Call::fopen, 2},       // creating the temporary file
+        {sys::Call::MoveFileA, 1},   // the file is in use
+        {sys::Call::DeleteFileA, 1}, // the original cannot be deleted
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(sys::callName(c.call));
+        writeBytes(file, text);
+        setTime(file, kOld);
+        sys::resetFaults();
+        sys::failCall(c.call, c.nth);
+        EXPECT_EQ(substituteFile(list(), file), 0);
+        EXPECT_TRUE(sys::faultFired());
+        EXPECT_EQ(readBytes(file), text);
+        EXPECT_EQ(timeOf(file), kOld);
+        sys::resetFaults();
+        if (c.call == sys::Call::fputs || c.call == sys::Call::fgets) {
+            EXPECT_TRUE(tempFiles().empty());
+        }
+        removeTree(tmp);
+        CreateDirectoryA(tmp.c_str(), nullptr);
+    }
+}
+
+} // namespace
