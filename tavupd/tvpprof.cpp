@@ -173,11 +173,13 @@ void Profile::reload() {
     char buffer[ini::kMaxReadLine + 1];
     while (sys::fgets(buffer, static_cast<int>(sizeof buffer), in.get())) {
         buffer[sizeof buffer - 1] = '\0';
+        std::size_t length = std::strlen(buffer);
+        if (length > 0 && buffer[length - 1] == '\n') --length;
         std::string line;
         try {
-            line = ini::lineFromRead(buffer);
+            line.assign(buffer, length);
         } catch (const std::bad_alloc &) {
-            throw Error(1, static_cast<int>(std::strlen(buffer) + 1), kModule, __LINE__);
+            throw Error(1, static_cast<int>(length + 1), kModule, __LINE__);
         }
         try {
             lines.push_back(std::move(line));
