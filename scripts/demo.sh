@@ -154,8 +154,6 @@ show_viewer() {
 restart_windows() {
     note "> wineboot -r"
     wine wineboot -r >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
-    wineserver -p >/dev/null 2>&1 || true
 }
 
 apply_on() { # <wine version> <title>
@@ -224,10 +222,15 @@ if command -v xdotool >/dev/null && [ -n "${DISPLAY:-}" ]; then
         note "RESTARTER.EXE asks: \"$(xdotool getwindowname "$WIN")\" - Windows must be restarted; Yes restarts now."
         note "The demo answers No: the restart is left to the user."
         xdotool key --window "$WIN" n 2>/dev/null || true
+        closed=no
         for _ in $(seq 1 50); do
-            xdotool search --name 'Successful ORQ Patch Update Installation!' >/dev/null 2>&1 || break
+            if ! xdotool search --name 'Successful ORQ Patch Update Installation!' >/dev/null 2>&1; then
+                closed=yes
+                break
+            fi
             sleep 0.1
         done
+        if [ $closed = yes ]; then note "RESTARTER.EXE has ended; Windows keeps running."; else note "(the box is still open)"; fi
     else
         note "(no question box seen)"
     fi

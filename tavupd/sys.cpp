@@ -20,6 +20,7 @@ struct State {
     std::array<unsigned long, static_cast<size_t>(Call::Count)> perCall{};
     std::array<Armed, static_cast<size_t>(Call::Count)> armed{};
     unsigned long failAtTotal = 0; // 0: none
+    unsigned long killAtTotal = 0; // 0: none
     bool fired = false;
 };
 
@@ -35,6 +36,7 @@ Outcome trip(Call call) {
     State &s = state();
     ++s.total;
     ++s.perCall[static_cast<size_t>(call)];
+    if (s.killAtTotal != 0 && s.total == s.killAtTotal) ::TerminateProcess(::GetCurrentProcess(), 99);
     if (s.failAtTotal != 0 && s.total == s.failAtTotal) {
         s.fired = true;
         ::SetLastError(ERROR_ACCESS_DENIED);
@@ -80,6 +82,8 @@ void failCall(Call call, unsigned nth, DWORD error, bool shortWrite) {
 }
 
 void failNthCall(unsigned long k) { state().failAtTotal = k; }
+
+void killAtNthCall(unsigned long k) { state().killAtTotal = k; }
 
 void resetFaults() { state() = State{}; }
 

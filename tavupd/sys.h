@@ -76,6 +76,11 @@ void failCall(Call call, unsigned nth = 1, DWORD error = ERROR_ACCESS_DENIED, bo
 // (1 = the first), fail with ERROR_ACCESS_DENIED (or its call's failure value).
 void failNthCall(unsigned long k);
 
+// Ends the process abruptly (TerminateProcess, exit code 99) at the k-th
+// wrapped call of any kind, counted from the last reset, before that call is
+// made: what a power cut at that point leaves behind. 0 disarms it.
+void killAtNthCall(unsigned long k);
+
 // Forget armed faults and restart the counters.
 void resetFaults();
 

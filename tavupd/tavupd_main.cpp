@@ -41,7 +41,8 @@ constexpr int kStatusRestartRequired = 3010;
 // call fail; TAVUPD_CALL_COUNT_FILE names a file that receives the number of
 // platform calls the run made. The count is written with the plain C
 // library on purpose: the hook's own calls must neither be counted nor be
-// hit by the armed fault.
+// hit by the armed fault. TAVUPD_KILL_AT_CALL=k ends the run abruptly at
+// the k-th platform call (see sys::killAtNthCall).
 std::string callCountFile;
 
 void writeCallCount() {
@@ -56,6 +57,13 @@ void installFaultHook() {
         char *end = nullptr;
         const unsigned long nth = std::strtoul(k, &end, 10);
         if (end != k && *end == '\0' && nth > 0) sys::failNthCall(nth);
+    }
+    // TAVUPD_KILL_AT_CALL=k ends the process abruptly at the k-th platform
+    // call, as a power cut at that point would.
+    if (const char *k = std::getenv("TAVUPD_KILL_AT_CALL")) {
+        char *end = nullptr;
+        const unsigned long nth = std::strtoul(k, &end, 10);
+        if (end != k && *end == '\0' && nth > 0) sys::killAtNthCall(nth);
     }
     if (const char *file = std::getenv("TAVUPD_CALL_COUNT_FILE")) {
         if (*file) {

@@ -380,7 +380,9 @@ TEST(StartupCriticalError, ReportAndStatus) {
                             "     Error Message: C:\\\\TAVRO\\\\NODIR\\\\X\\.INI\r\n"
                             "     Size:          0\r\n");
     EXPECT_TRUE(std::regex_match(r.err, m, report)) << r.err;
-    if (!m.empty()) EXPECT_GT(std::stol(m[1].str()), 0);
+    if (!m.empty()) {
+        EXPECT_GT(std::stol(m[1].str()), 0);
+    }
     // The run stopped there: the next line was not done, nothing recorded,
     // and the report is not in the log.
     EXPECT_EQ(iniValue(kResult, "Result", "Which"), "DEFAULT");

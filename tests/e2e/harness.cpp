@@ -106,7 +106,7 @@ PatchDir::PatchDir(const std::string &name, bool useFaultBuild) : dir_("C:\\E2E\
     if (!CopyFileA(languageFile().c_str(), path("TAVUPD.MSG").c_str(), FALSE)) fail("copy " + languageFile());
 }
 
-void PatchDir::writeProfile(const std::string &text) const { writeFile(path("TAVUPD.DAT"), crlf(text)); }
+void PatchDir::writeProfile(const std::string &text) const { e2e::writeFile(path("TAVUPD.DAT"), crlf(text)); }
 
 void PatchDir::writeFile(const std::string &name, const std::string &bytes) const {
     e2e::writeFile(path(name), bytes);

@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <cstdio>
@@ -155,6 +156,8 @@ class StdoutCapture {
         FILE *f = fopen(file_.c_str(), "wb");
         _dup2(_fileno(f), 1);
         fclose(f);
+        _setmode(1, _O_TEXT); // as a console program's standard output
+
     }
     std::string finish() {
         fflush(stdout);
@@ -590,6 +593,46 @@ TEST_F(FileOps, FailedTransferRemovesThePartialFileAndRestoresTheOriginal) {
     }
 }
 
+// Whichever single platform call fails, the user's file survives: in place,
+// as the backup beside the new copy, or as the backup with the new copy
+// registered for restart.
+TEST_F(FileOps, AnySingleFailedCallKeepsTheUsersFile) {
+    for (int family : {1, 2}) {
+        bool fired = true;
+        for (unsigned long k = 1; fired && k < 200; ++k) {
+            SCOPED_TRACE("family " + std::to_string(family) + " call " + std::to_string(k));
+            SetUp();
+            ConfigData local;
+            local.setWindowsDirectory(win);
+            local.setOsFamily(family);
+            writeBytes(src + "\\X.DLL", std::string(6000, 'n'));
+            setTime(src + "\\X.DLL", kNew);
+            writeBytes(dst + "\\X.DLL", "original");
+            setTime(dst + "\\X.DLL", kOld);
+            writeBytes(dst + "\\X.OLD", "older");
+            sys::resetFaults();
+            sys::failNthCall(k);
+            Error e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &local, 0, 1); });
+            fired = sys::faultFired();
+            sys::resetFaults();
+            const std::string now = readBytes(dst + "\\X.DLL");
+            const std::string old = readBytes(dst + "\\X.OLD");
+            if (now == std::string(6000, 'n')) {
+                EXPECT_EQ(old, "original");
+                EXPECT_EQ(e.number, -1);
+            } else if (now != "original") {
+                EXPECT_EQ(old, "original");
+                EXPECT_EQ(local.replacementPending(), 1);
+                EXPECT_EQ(e.number, -1);
+            }
+            if (!fired) {
+                EXPECT_EQ(e.number, -1);
+            }
+        }
+        EXPECT_FALSE(fired) << "the sweep did not reach the end of the copy";
+    }
+}
+
 TEST_F(FileOps, RefusedDelayedMoveRaises29AndDropsTheStagedCopy) {
     cfg.setOsFamily(2);
     sys::failCall(sys::Call::MoveFileExA, 1);
@@ -636,6 +679,20 @@ TEST_F(FileOps, OverlongPathsAreRefused) {
     e = raised([&] { copyFileIn(src, dst, tmp.c_str(), "X.DLL", name, &cfg, 0, 0); });
     EXPECT_EQ(e.number, -1);
     EXPECT_EQ(readBytes(joinPath(dst, name)), "x");
+
+    // A backup name that would pass the limit is refused, the file kept.
+    const std::string full = dst + "\\" + std::string(259 - dst.size() - 3, 'f') + ".Z";
+    ASSERT_EQ(full.size(), 259u);
+    writeBytes(full, "kept");
+    setTime(full, kOld);
+    setTime(src + "\\X.DLL", kNew);
+    e = raised([&] { copyFile(src + "\\X.DLL", full, tmp.c_str(), &cfg, 0, 1); });
+    EXPECT_EQ(e.number, 26);
+    EXPECT_EQ(e.message, full.substr(0, full.size() - 2) + ".OLD");
+    EXPECT_EQ(readBytes(full), "kept");
+    e = raised([&] { eraseFile(full, &cfg, 1); });
+    EXPECT_EQ(e.number, 26);
+    EXPECT_EQ(readBytes(full), "kept");
     EXPECT_TRUE(renameLines().empty());
     EXPECT_EQ(cfg.replacementPending(), 0);
 }
@@ -668,6 +725,19 @@ TEST_F(FileOps, RenameWithBackupAndNoDestinationDefersBothSteps) {
     EXPECT_FALSE(exists(dst + "\\B.TXT"));
     EXPECT_EQ(renameLines(), (std::vector<std::string>{dst + "\\B.OLD=" + dst + "\\B.TXT",
                                                         dst + "\\B.TXT=" + src + "\\A.TXT"}));
+
+    // The same on the NT family: the system takes a move of a missing file.
+    ConfigData nt;
+    nt.setOsFamily(2);
+    renameFile(src + "\\A.TXT", dst + "\\C.TXT", &nt, 0, 1);
+    EXPECT_EQ(nt.replacementPending(), 1);
+    EXPECT_TRUE(exists(src + "\\A.TXT"));
+    const auto moves = pendingMoves();
+    ASSERT_EQ(moves.size(), 2u);
+    EXPECT_EQ(upper(moves[0].first), upper(dst + "\\C.TXT"));
+    EXPECT_EQ(upper(moves[0].second), upper(dst + "\\C.OLD"));
+    EXPECT_EQ(upper(moves[1].first), upper(src + "\\A.TXT"));
+    EXPECT_EQ(upper(moves[1].second), upper(dst + "\\C.TXT"));
 }
 
 TEST_F(FileOps, RenameOntoExistingDestinationIsRegisteredWithReplacement) {
@@ -742,6 +812,17 @@ TEST_F(FileOps, EraseWithBackupKeepsOldAndRegistersTheDeletion) {
     EXPECT_EQ(readBytes(dst + "\\A.OLD"), "a");
     EXPECT_EQ(cfg.replacementPending(), 1);
     EXPECT_EQ(renameLines(), std::vector<std::string>{"NUL=" + dst + "\\A.TXT"});
+
+    ConfigData nt;
+    nt.setOsFamily(2);
+    writeBytes(dst + "\\B.TXT", "b");
+    eraseFile(dst + "\\B.TXT", &nt, 1);
+    EXPECT_EQ(readBytes(dst + "\\B.OLD"), "b");
+    EXPECT_EQ(nt.replacementPending(), 1);
+    const auto moves = pendingMoves();
+    ASSERT_EQ(moves.size(), 1u);
+    EXPECT_EQ(upper(moves[0].first), upper(dst + "\\B.TXT"));
+    EXPECT_EQ(moves[0].second, "");
 }
 
 TEST_F(FileOps, EraseOfFileInUseIsDeferredOrRaises25) {
