@@ -21,6 +21,7 @@ struct State {
     std::array<Armed, static_cast<size_t>(Call::Count)> armed{};
     unsigned long failAtTotal = 0; // 0: none
     unsigned long killAtTotal = 0; // 0: none
+    void (*observer)(Call, unsigned long) = nullptr;
     bool fired = false;
 };
 
@@ -36,6 +37,7 @@ Outcome trip(Call call) {
     State &s = state();
     ++s.total;
     ++s.perCall[static_cast<size_t>(call)];
+    if (s.observer) s.observer(call, s.total);
     if (s.killAtTotal != 0 && s.total == s.killAtTotal) ::TerminateProcess(::GetCurrentProcess(), 99);
     if (s.failAtTotal != 0 && s.total == s.failAtTotal) {
         s.fired = true;
@@ -84,6 +86,8 @@ void failCall(Call call, unsigned nth, DWORD error, bool shortWrite) {
 void failNthCall(unsigned long k) { state().failAtTotal = k; }
 
 void killAtNthCall(unsigned long k) { state().killAtTotal = k; }
+
+void setCallObserver(void (*observer)(Call, unsigned long)) { state().observer = observer; }
 
 void resetFaults() { state() = State{}; }
 

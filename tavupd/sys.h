@@ -81,6 +81,10 @@ void failNthCall(unsigned long k);
 // made: what a power cut at that point leaves behind. 0 disarms it.
 void killAtNthCall(unsigned long k);
 
+// Called with each wrapped call's kind and number (1 = the first) before
+// the call is made; null removes it. For tests that map numbers to calls.
+void setCallObserver(void (*observer)(Call call, unsigned long number));
+
 // Forget armed faults and restart the counters.
 void resetFaults();
 

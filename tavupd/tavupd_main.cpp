@@ -52,7 +52,19 @@ void writeCallCount() {
     std::fclose(f);
 }
 
+// TAVUPD_CALL_TRACE_FILE names a file that receives one line per platform
+// call: its number and its name.
+std::FILE *callTrace = nullptr;
+
+void traceCall(sys::Call call, unsigned long number) {
+    std::fprintf(callTrace, "%lu %s\n", number, sys::callName(call));
+    std::fflush(callTrace);
+}
+
 void installFaultHook() {
+    if (const char *file = std::getenv("TAVUPD_CALL_TRACE_FILE")) {
+        if (*file && (callTrace = std::fopen(file, "w")) != nullptr) sys::setCallObserver(traceCall);
+    }
     if (const char *k = std::getenv("TAVUPD_FAULT_CALL")) {
         char *end = nullptr;
         const unsigned long nth = std::strtoul(k, &end, 10);

@@ -188,7 +188,19 @@ void Profile::reload() {
                         __LINE__);
         }
     }
+    // The reads stopped early when the stream is not at its end: the lines
+    // so far are only part of the file. Such a table must neither be served
+    // as the file's content nor written back over it, so the file is treated
+    // as unreadable and read again at the next operation.
+    const bool complete = sys::feof(in.get()) != 0;
     in.close();
+    if (!complete) {
+        impl_->table.clear();
+        impl_->unreadable = true;
+        impl_->sizeStamp = -1;
+        impl_->timeStamp = -1;
+        return;
+    }
     impl_->table.assign(std::move(lines));
 }
 

@@ -344,14 +344,15 @@ TEST_F(RegistryConditions, RootsPathsAndValues) {
 }
 
 TEST_F(RegistryConditions, ValueWithoutTerminatorIsReadNoFurtherThanItsBytes) {
-    // 256 bytes of text without a terminating NUL fill the read buffer
+    // 256 bytes of text without a terminating NUL (stored as raw bytes,
+    // which are read as text whatever the type) fill the read buffer
     // exactly; the test value is the first 255 of them.
     HKEY key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\E2ETest", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                               nullptr),
               ERROR_SUCCESS);
     const std::string raw(256, 'Z');
-    ASSERT_EQ(RegSetValueExA(key, "Raw", 0, REG_SZ, reinterpret_cast<const BYTE *>(raw.data()), 256), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, "Raw", 0, REG_BINARY, reinterpret_cast<const BYTE *>(raw.data()), 256), ERROR_SUCCESS);
     const std::string shortRaw = "abc";
     ASSERT_EQ(RegSetValueExA(key, "Short", 0, REG_BINARY, reinterpret_cast<const BYTE *>(shortRaw.data()), 3),
               ERROR_SUCCESS);

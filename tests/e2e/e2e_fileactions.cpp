@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,18 +45,23 @@ Stamp stampOf(const std::string &path) {
 
 class FileActions : public ::testing::Test {
   protected:
-    void SetUp() override { resetMachine(); }
+    void SetUp() override {
+        resetMachine();
+        patchDir = std::make_unique<PatchDir>("FILE");
+    }
     RunResult run(const std::string &body, const std::vector<std::string> &args = {},
                   const std::string &version = "win98", int os = 7) {
-        patch.writeProfile(profileWith(body, os));
-        return runTavupd(patch, args, version);
+        patch().writeProfile(profileWith(body, os));
+        return runTavupd(patch(), args, version);
     }
     // A patch file with a fixed date.
     void patchFile(const std::string &name, const std::string &bytes, WORD date = kNewDate, WORD time = kNewTime) {
-        patch.writeFile(name, bytes);
-        setDosTime(patch.path(name), date, time);
+        patch().writeFile(name, bytes);
+        setDosTime(patch().path(name), date, time);
     }
-    PatchDir patch{"FILE"};
+    // Made after the machine is reset, which empties C:\E2E.
+    std::unique_ptr<PatchDir> patchDir;
+    PatchDir &patch() { return *patchDir; }
 };
 
 TEST_F(FileActions, FileInstallsIntoBaseDirectoryAndSubdirectoryUnderEntryName) {
@@ -176,7 +182,7 @@ TEST_F(FileActions, MissingNameUnknownLocationAndFailedCopyAreReported) {
                       "FILE4=TAVRO,MISSING.DLL\n"
                       "FILE5=TAVRO,OK.DLL\n");
     EXPECT_EQ(r.err, kInvalidLine + kInvalidLine + kInvalidLine + kInvalidLine + kInvalidLine +
-                         "\r\n\aCannot install the file: " + patch.path("MISSING.DLL") + "\r\n");
+                         "\r\n\aCannot install the file: " + patch().path("MISSING.DLL") + "\r\n");
     EXPECT_EQ(r.out, kBanner + outcome("C:\\TAVRO\\OK.DLL", "new file installed") + kComplete);
     EXPECT_FALSE(exists("C:\\TAVRO\\MISSING.DLL"));
 }
@@ -235,7 +241,7 @@ TEST_F(FileActions, SubstExpandsReferencesInTheInstalledFile) {
     EXPECT_EQ(readFile("C:\\TAVRO\\CONF.TXT"), std::optional<std::string>(expanded));
     EXPECT_EQ(readFile("C:\\TAVRO\\OTHER.TXT"), std::optional<std::string>(expanded));
     // The patch file itself stays as shipped.
-    EXPECT_EQ(readFile(patch.path("CONF.TXT")), std::optional<std::string>(text));
+    EXPECT_EQ(readFile(patch().path("CONF.TXT")), std::optional<std::string>(text));
 }
 
 TEST_F(FileActions, SubstWithMissingTargetDirectoryTouchesNothing) {
@@ -258,14 +264,15 @@ TEST_F(FileActions, FindFileUpdatesEveryCopyDirectoryFirstAndSkipsDotDirectories
         writeFile(std::string(dir) + "\\A.DLL", "old");
         setDosTime(std::string(dir) + "\\A.DLL", kOldDate, kOldTime);
     }
-    RunResult r = run("FINDFILE1=TAVRO,A.DLL,APP,,0\n");
+    RunResult r = run("FINDFILE1=TAVRO,A.DLL,APP\n");
     EXPECT_EQ(r.err, "");
     for (const char *dir : {"C:\\TAVRO\\APP", "C:\\TAVRO\\APP\\S1", "C:\\TAVRO\\APP\\S1\\DEEP", "C:\\TAVRO\\APP\\S2"})
         EXPECT_EQ(readFile(std::string(dir) + "\\A.DLL"), std::optional<std::string>("patch")) << dir;
     EXPECT_EQ(readFile("C:\\TAVRO\\APP\\.HIDDEN\\A.DLL"), std::optional<std::string>("old"));
     EXPECT_FALSE(exists("C:\\TAVRO\\APP\\NONE\\A.DLL"));
-    // Backup field 0: no backups.
-    EXPECT_FALSE(exists("C:\\TAVRO\\APP\\A.OLD"));
+    for (const char *dir : {"C:\\TAVRO\\APP", "C:\\TAVRO\\APP\\S1", "C:\\TAVRO\\APP\\S1\\DEEP", "C:\\TAVRO\\APP\\S2"})
+        EXPECT_EQ(readFile(std::string(dir) + "\\A.OLD"), std::optional<std::string>("old")) << dir;
+    EXPECT_FALSE(exists("C:\\TAVRO\\APP\\.HIDDEN\\A.OLD"));
 
     const std::string line = " (older file replaced)\r\n";
     const size_t top = r.out.find("C:\\TAVRO\\APP\\A.DLL" + line);
@@ -308,7 +315,7 @@ TEST_F(FileActions, FindFileGoesOnAfterAFailedCopy) {
     patchFile("B.DLL", "b");
     RunResult r = run("FINDFILE1=TAVRO,A.DLL,APP\n"
                       "FILE1=TAVRO,B.DLL\n");
-    const std::string failed = "\r\n\aCannot install the file: " + patch.path("A.DLL") + "\r\n";
+    const std::string failed = "\r\n\aCannot install the file: " + patch().path("A.DLL") + "\r\n";
     EXPECT_EQ(r.err, failed + failed + failed);
     EXPECT_EQ(r.out, kBanner + outcome("C:\\TAVRO\\B.DLL", "new file installed") + kComplete);
 }
@@ -331,7 +338,7 @@ TEST_F(FileActions, FindFileLeavesTreesBeyondThePathLimitAlone) {
     setDosTime(fits + "\\A.DLL", kOldDate, kOldTime);
     writeFile("C:\\TAVRO\\APP\\A.DLL", "old");
     setDosTime("C:\\TAVRO\\APP\\A.DLL", kOldDate, kOldTime);
-    RunResult r = run("FINDFILE1=TAVRO,A.DLL,APP,,0\n"
+    RunResult r = run("FINDFILE1=TAVRO,A.DLL,APP\n"
                       "FILE1=TAVRO,A.DLL\n");
     EXPECT_EQ(r.err, kInvalidLine);
     EXPECT_EQ(readFile("C:\\TAVRO\\APP\\A.DLL"), std::optional<std::string>("patch"));

@@ -3,6 +3,7 @@
 // refused lines and the end of the run on an unwritable target.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,12 +26,17 @@ std::string winIni(const std::string &name) { return windowsDir() + "\\" + name;
 
 class Ini : public ::testing::Test {
   protected:
-    void SetUp() override { resetMachine(); }
-    RunResult run(const std::string &profile, const std::vector<std::string> &args = {}) {
-        patch.writeProfile(profile);
-        return runTavupd(patch, args);
+    void SetUp() override {
+        resetMachine();
+        patchDir = std::make_unique<PatchDir>("INI");
     }
-    PatchDir patch{"INI"};
+    RunResult run(const std::string &profile, const std::vector<std::string> &args = {}) {
+        patch().writeProfile(profile);
+        return runTavupd(patch(), args);
+    }
+    // Made after the machine is reset, which empties C:\E2E.
+    std::unique_ptr<PatchDir> patchDir;
+    PatchDir &patch() { return *patchDir; }
 };
 
 TEST_F(Ini, SetsKeyInNewFileOfWindowsDirectory) {

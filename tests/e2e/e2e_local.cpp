@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,13 +28,18 @@ std::string win(const std::string &rest) { return windowsDir() + "\\" + rest; }
 
 class Local : public ::testing::Test {
   protected:
-    void SetUp() override { resetMachine(); }
+    void SetUp() override {
+        resetMachine();
+        patchDir = std::make_unique<PatchDir>("LOCAL");
+    }
     RunResult run(const std::string &body, const std::vector<std::string> &args = {},
                   const std::string &version = "win98", int os = 7) {
-        patch.writeProfile(profileWith(body, os));
-        return runTavupd(patch, args, version);
+        patch().writeProfile(profileWith(body, os));
+        return runTavupd(patch(), args, version);
     }
-    PatchDir patch{"LOCAL"};
+    // Made after the machine is reset, which empties C:\E2E.
+    std::unique_ptr<PatchDir> patchDir;
+    PatchDir &patch() { return *patchDir; }
 };
 
 TEST_F(Local, CopyWithinSubdirectoryAndWithLostBackslashes) {

@@ -3,6 +3,7 @@
 // of every refused or failed line, on all four roots.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,8 @@ const std::string kBanner = "Tavro Patch Update Installer v2.00 Beta 6N\r\n";
 const std::string kComplete = "Patch update installation complete.\r\n";
 
 // A profile whose one condition set holds on Windows 98 and runs [Main].
-std::string profileWith(const std::string &body) {
-    return "[Patch]\nCondition0=Main,7,0,Tavro,root,x\n\n[Main]\n" + body;
+std::string profileWith(const std::string &body, int os = 7) {
+    return "[Patch]\nCondition0=Main," + std::to_string(os) + ",0,Tavro,root,x\n\n[Main]\n" + body;
 }
 
 std::string plainError(const std::string &text) { return "\r\n\a" + text + "\r\n"; }
@@ -35,12 +36,20 @@ class Registry : public ::testing::Test {
     void SetUp() override {
         resetMachine();
         installProduct("C:\\TAVRO", 0);
+        patchDir = std::make_unique<PatchDir>("REG");
     }
     RunResult run(const std::string &body, const std::vector<std::string> &args = {}) {
-        patch.writeProfile(profileWith(body));
-        return runTavupd(patch, args);
+        patch().writeProfile(profileWith(body));
+        return runTavupd(patch(), args);
     }
-    PatchDir patch{"REG"};
+    // The same on Windows NT 4.
+    RunResult runNT(const std::string &body) {
+        patch().writeProfile(profileWith(body, 8));
+        return runTavupd(patch(), {}, "nt40");
+    }
+    // Made after the machine is reset, which empties C:\E2E.
+    std::unique_ptr<PatchDir> patchDir;
+    PatchDir &patch() { return *patchDir; }
 };
 
 TEST_F(Registry, CreatesKeysWithMissingParentsOnEveryRoot) {
@@ -177,9 +186,10 @@ TEST_F(Registry, LongSubkeyNameStopsTheTreeDeletion) {
     const std::string fitting(49, 'F');
     regSetString("HKLM", t + "\\A\\" + longName, "x", "1");
     regSetString("HKLM", t + "\\B\\" + fitting, "x", "1");
-    RunResult r = run("REG1=HKLM,SOFTWARE\\\\E2ETest\\\\T\\\\A\n"
-                      "REG2=HKLM,SOFTWARE\\\\E2ETest\\\\T\\\\B\n"
-                      "REG3=HKLM,SOFTWARE\\\\E2ETest\\\\T\n");
+    // On NT a key is deleted only when it has no subkeys left.
+    RunResult r = runNT("REG1=HKLM,SOFTWARE\\\\E2ETest\\\\T\\\\A\n"
+                        "REG2=HKLM,SOFTWARE\\\\E2ETest\\\\T\\\\B\n"
+                        "REG3=HKLM,SOFTWARE\\\\E2ETest\\\\T\n");
     // A: its one subkey name does not fit: the subkeys of A cannot be listed.
     // B: a 49-character name fits. T: the nested failure below A is reported
     // there, and A itself then cannot be deleted.
@@ -201,10 +211,17 @@ TEST_F(Registry, ValueIsExpandedButPathIsNot) {
 }
 
 TEST_F(Registry, KeyThatCannotBeCreatedIsReported) {
-    // A path that begins with a backslash names no key below the root.
-    RunResult r = run("REG1=HKCU,\\\\Software\\\\E2ETest\\\\Bad,N,V\n"
+    // A volatile key takes no lasting subkeys; its parent is an ordinary key.
+    regSetString("HKCU", "Software\\E2ETest", "p", "1");
+    HKEY vol = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\E2ETest\\Vol", 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &vol, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(vol);
+    RunResult r = run("REG1=HKCU,Software\\\\E2ETest\\\\Vol\\\\Child,N,V\n"
                       "REG2=HKCU,Software\\\\E2ETest\\\\Good,N,V\n");
-    EXPECT_EQ(r.err, keyError("Cannot create the registry key", "\\Software\\E2ETest\\Bad", "N"));
+    EXPECT_EQ(r.err, keyError("Cannot create the registry key", "Software\\E2ETest\\Vol\\Child", "N"));
+    EXPECT_FALSE(regKeyExists("HKCU", "Software\\E2ETest\\Vol\\Child"));
     EXPECT_EQ(regGetString("HKCU", "Software\\E2ETest\\Good", "N"), std::optional<std::string>("V"));
 }
 
@@ -243,6 +260,72 @@ TEST_F(Registry, DebugTraceShowsFieldsAndOperation) {
     EXPECT_EQ(regGetString("HKCU", "Software\\E2ETest\\D", "N"), std::optional<std::string>("C:\\TAVRO"));
     EXPECT_EQ(regGetString("HKCU", "Software\\E2ETest\\D", "gone"), std::nullopt);
     EXPECT_FALSE(regKeyExists("HKCU", "Software\\E2ETest\\T"));
+}
+
+// Every registry call the REG lines make is made to fail once, in turn, in
+// the fault build: each failure is reported with its own message and key,
+// the run never crashes and the section always goes on.
+TEST(RegistryFaults, EveryFailingCallIsReportedAndTheSectionGoesOn) {
+    const std::string f = "Software\\E2ETest\\F";
+    const std::string body = "REG1=HKCU,Software\\\\E2ETest\\\\F\\\\New,N,V\n"
+                             "REG2=HKCU,Software\\\\E2ETest\\\\F\\\\Old,N\n"
+                             "REG3=HKCU,Software\\\\E2ETest\\\\F\\\\Tree\n";
+    auto prepare = [&]() {
+        resetMachine();
+        installProduct("C:\\TAVRO", 0);
+        regSetString("HKCU", f + "\\Old", "N", "old");
+        regSetString("HKCU", f + "\\Tree\\S\\S2", "x", "1");
+        auto dir = std::make_unique<PatchDir>("REGFAULT", true);
+        dir->writeProfile(profileWith(body, 8));
+        return dir;
+    };
+
+    // A clean run first, with the trace of its platform calls.
+    auto dir = prepare();
+    const std::string traceFile = dir->path("CALLS.TXT");
+    RunResult clean = runTavupd(*dir, {}, "nt40", 60000, {"TAVUPD_CALL_TRACE_FILE=" + traceFile});
+    ASSERT_EQ(clean.err, "");
+    ASSERT_EQ(regGetString("HKCU", f + "\\New", "N"), std::optional<std::string>("V"));
+    ASSERT_FALSE(regKeyExists("HKCU", f + "\\Tree"));
+    const auto trace = readFile(traceFile);
+    ASSERT_TRUE(trace.has_value());
+
+    std::vector<unsigned long> registryCalls;
+    size_t pos = 0;
+    while (pos < trace->size()) {
+        size_t end = trace->find('\n', pos);
+        if (end == std::string::npos) end = trace->size();
+        const std::string line = trace->substr(pos, end - pos);
+        pos = end + 1;
+        const size_t space = line.find(' ');
+        if (space == std::string::npos) continue;
+        const std::string name = line.substr(space + 1, line.find_last_not_of("\r") - space);
+        if (name.rfind("Reg", 0) == 0 && name != "RegCloseKey") registryCalls.push_back(std::stoul(line.substr(0, space)));
+    }
+    ASSERT_GE(registryCalls.size(), 10u);
+
+    std::string allErrors;
+    for (unsigned long k : registryCalls) {
+        dir = prepare();
+        RunResult r = runTavupd(*dir, {}, "nt40", 60000, {"TAVUPD_FAULT_CALL=" + std::to_string(k)});
+        ASSERT_FALSE(r.timedOut) << k;
+        EXPECT_LT(r.exitCode, 0x80000000u) << "call " << k;
+        EXPECT_NE(r.out.find(kComplete), std::string::npos) << "call " << k << r.out << r.err;
+        allErrors += r.err;
+    }
+    const std::string n = f + "\\New", o = f + "\\Old", t = f + "\\Tree";
+    for (const std::string &expected :
+         {keyError("Cannot create the registry key", n, "N"), keyError("Cannot set the registry value", n, "N"),
+          keyError("Cannot open the registry key", o, "N"), keyError("Cannot delete the registry value", o, "N"),
+          keyError("Cannot open the registry key", t, "(null)"), pathError("Cannot query the registry key", t),
+          pathError("Cannot list the subkeys of the registry key", t), keyError("Cannot open the registry key", t, "S"),
+          pathError("Cannot query the registry key", t + "\\S"),
+          pathError("Cannot list the subkeys of the registry key", t + "\\S"),
+          keyError("Cannot open the registry key", t + "\\S", "S2"),
+          pathError("Cannot query the registry key", t + "\\S\\S2"),
+          pathError("Cannot delete the registry key", t + "\\S\\S2"),
+          pathError("Cannot delete the registry key", t + "\\S"), pathError("Cannot delete the registry key", t)})
+        EXPECT_NE(allErrors.find(expected), std::string::npos) << expected;
 }
 
 } // namespace

@@ -422,6 +422,78 @@ void restartWindows() {
     (void)r;
 }
 
+std::vector<std::pair<std::string, std::string>> wininitRenames() {
+    std::vector<std::pair<std::string, std::string>> lines;
+    const std::optional<std::string> text = readFile(windowsDir() + "\\WININIT.INI");
+    if (!text) return lines;
+    bool inRename = false;
+    size_t pos = 0;
+    while (pos < text->size()) {
+        size_t end = text->find('\n', pos);
+        if (end == std::string::npos) end = text->size();
+        std::string line = text->substr(pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == '[') {
+            inRename = _strnicmp(line.c_str(), "[rename]", 8) == 0;
+            continue;
+        }
+        const size_t eq = line.find('=');
+        if (inRename && eq != std::string::npos) lines.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+    }
+    return lines;
+}
+
+void clearPendingMoves() {
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPendingKey, 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
+        RegDeleteValueA(k, "PendingFileRenameOperations");
+        RegDeleteValueA(k, "PendingFileRenameOperations2");
+        RegCloseKey(k);
+    }
+}
+
+void carryOutPendingOperations() {
+    auto replace = [](const std::string &source, const std::string &target) {
+        if (!exists(source)) return;
+        SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+    };
+    for (const auto &line : wininitRenames()) {
+        if (_stricmp(line.first.c_str(), "NUL") == 0) {
+            SetFileAttributesA(line.second.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(line.second.c_str());
+        } else {
+            replace(line.second, line.first);
+        }
+    }
+    const std::string wininit = windowsDir() + "\\WININIT.INI";
+    SetFileAttributesA(wininit.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(wininit.c_str());
+    for (const auto &move : pendingMoves()) {
+        if (move.second.empty()) {
+            SetFileAttributesA(move.first.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(move.first.c_str());
+        } else {
+            replace(move.first, move.second);
+        }
+    }
+    clearPendingMoves();
+}
+
+std::vector<std::string> listFilesBelow(const std::string &dir) {
+    std::vector<std::string> files;
+    for (const auto &name : listDir(dir)) {
+        const std::string path = dir + "\\" + name;
+        if (isDirectory(path)) {
+            for (auto &f : listFilesBelow(path)) files.push_back(std::move(f));
+        } else {
+            files.push_back(path);
+        }
+    }
+    return files;
+}
+
 std::string crlf(const std::string &text) {
     std::string s;
     s.reserve(text.size() + text.size() / 16);

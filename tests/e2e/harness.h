@@ -129,4 +129,23 @@ void restartWindows();
 // Converts "\n" to "\r\n" (what a text-mode write produces).
 std::string crlf(const std::string &text);
 
+// ---- robustness helpers ----------------------------------------------------
+
+// The lines of section [rename] of the Windows directory's WININIT.INI as
+// (target, source) pairs, in file order; empty when there is no such file.
+std::vector<std::pair<std::string, std::string>> wininitRenames();
+
+// Carries out, in the test process, what the next start of Windows would do
+// with the registrations: the [rename] lines of WININIT.INI (target "NUL"
+// deletes the source; otherwise the source replaces the target) and then the
+// pending delayed moves, each in order. Both registrations are removed
+// afterwards. Much faster than restartWindows(), for tests that do it often.
+void carryOutPendingOperations();
+
+// Removes the pending delayed moves (PendingFileRenameOperations).
+void clearPendingMoves();
+
+// Every file below a directory (recursively), as full paths.
+std::vector<std::string> listFilesBelow(const std::string &dir);
+
 } // namespace e2e

@@ -72,8 +72,8 @@ class Engine : public ::testing::Test {
                   ERROR_SUCCESS);
         const char value[] = "abc";
         RegSetValueExA(key, "V", 0, REG_SZ, reinterpret_cast<const BYTE *>(value), sizeof value);
-        const std::string raw(256, 'Z'); // no terminator
-        RegSetValueExA(key, "Raw", 0, REG_SZ, reinterpret_cast<const BYTE *>(raw.data()), 256);
+        const std::string raw(256, 'Z'); // raw bytes, no terminator
+        RegSetValueExA(key, "Raw", 0, REG_BINARY, reinterpret_cast<const BYTE *>(raw.data()), 256);
         RegCloseKey(key);
     }
     void TearDown() override {
