@@ -11,7 +11,7 @@ namespace restarter {
 
 const char kMessageText[] =
     "This patch update has been installed.\n\n"
-    "Windows must be shutdown and restarted for the changes to take effect.\n\n"
+    "Windows must be shutdown and restarted for the changes to take affect.\n\n"
     "Select Yes to shutdown and restart Windows now.\n\n"
     "Select No to shutdown and restart Windows yourself at a later time.";
 
@@ -47,7 +47,7 @@ int run(const PlatformCalls &calls) {
     calls.adjustTokenPrivileges(token, FALSE, &privileges, kNewStateLength, nullptr, nullptr);
 
     // The process ends right after this; the system closes the token then.
-    (void)kExitFlags;
+    calls.exitWindowsEx(kExitFlags, 0);
     return 0;
 }
 

@@ -22,8 +22,11 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     fi
   done
 fi
-# Keep the Wine server up between the test programs.
+# Keep the Wine server up between the test programs, and start Wine's own
+# services now, with their output away from ours: a service started by the
+# first test program would inherit (and hold open) the test runner's pipes.
 wineserver -p >/dev/null 2>&1 || true
+wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 wine_cleanup() {
   wineserver -k >/dev/null 2>&1 || true
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" >/dev/null 2>&1 || true

@@ -211,8 +211,9 @@ TEST_F(PatchLoop, RecordOnlyOnTheTwoFamilies) {
         e2e::installProduct("C:\\TAVRO", 0);
         for (int run = 0; run < 2; ++run) {
             auto r = e2e::runTavupd(patch, {"-d"}, c.version);
-            EXPECT_NE(r.out.find("\tDetection: " + std::to_string(c.detection) + "\r\n"), std::string::npos)
-                << c.version << r.out;
+            if (run == 0)
+                EXPECT_NE(r.out.find("\tDetection: " + std::to_string(c.detection) + "\r\n"), std::string::npos)
+                    << c.version << r.out;
             if (c.recorded && run == 1) {
                 EXPECT_EQ(r.exitCode, 1u) << c.version << " is recorded and so refused the second time";
             } else {

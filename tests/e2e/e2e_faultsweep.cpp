@@ -25,6 +25,7 @@ namespace {
 const std::string kProduct = "C:\\TAVRO";
 const std::string kTempDir = "C:\\E2E\\SWEEPTMP"; // TEMP of the runs (substitution scratch)
 const std::string kCountFile = "C:\\E2E\\SWEEPCNT.TXT";
+const std::string kTraceFile = "C:\\E2E\\SWEEPTRC.TXT";
 
 const WORD kOldDate = dosDate(2001, 2, 3);
 const WORD kOldTime = dosTime(4, 5, 6);
@@ -65,7 +66,9 @@ struct Scenario {
     std::string data = blob("data", 6000);    // COPY source
     std::string tips = blob("tips", 300);     // ERASE with backup
 
-    std::string systemIni0 = "[Tavro]\r\nroot=C:\\TAVRO\r\nVersion=2.0\r\n\r\n[Patch]\r\nInteractive=1\r\n";
+    // An earlier patch is on record: its entry must survive.
+    std::string systemIni0 =
+        "[Tavro]\r\nroot=C:\\TAVRO\r\nVersion=2.0\r\n\r\n[Patch]\r\nInteractive=1\r\n\r\n[Install]\r\nPatch0=EARLIER\r\n";
     std::string settings0 = "[Display]\r\nFont=Courier\r\nSize=10\r\n\r\n[Other]\r\nA=1\r\n";
     std::string e2eIni0 = "[Sec]\r\nKey=old\r\n";
 
@@ -372,13 +375,24 @@ void sweep(const std::string &version, int os) {
     s.prepareMachine();
     const std::string neighbours = neighbourSnapshot();
     const auto t0 = std::chrono::steady_clock::now();
-    RunResult clean = runTavupd(patch, {}, version, 60000, env);
+    std::vector<std::string> traceEnv = env;
+    traceEnv.push_back("TAVUPD_CALL_TRACE_FILE=" + kTraceFile);
+    RunResult clean = runTavupd(patch, {}, version, 60000, traceEnv);
+    // Names of the calls by number, for the failure messages.
+    std::vector<std::string> callNames(1, "");
+    {
+        std::istringstream trace(readFile(kTraceFile).value_or(""));
+        unsigned long number = 0;
+        std::string name;
+        while (trace >> number >> name) callNames.push_back(name);
+    }
     const double runSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     ASSERT_FALSE(clean.timedOut);
     ASSERT_EQ(clean.exitCode, 3010u) << clean.out << clean.err;
     ASSERT_EQ(clean.err, "");
     const unsigned long n = readCount();
     ASSERT_GT(n, 50u) << "call count file not written";
+    ASSERT_EQ(callNames.size(), n + 1) << "the call trace names every call";
     Judge judge(s, readFile(windowsDir() + "\\TAVRO.INI").value_or(""));
     judge.setFinalSystem(readFile(windowsDir() + "\\TAVRO.INI").value_or(""));
     {
@@ -426,9 +440,10 @@ void sweep(const std::string &version, int os) {
             ++failures;
             std::string all;
             for (const auto &line : v) all += "\n    " + line;
-            ADD_FAILURE() << version << " fault at call " << k << " of " << n << ": exit " << r.exitCode << all
+            ADD_FAILURE() << version << " fault at call " << k << " of " << n << " ("
+                          << (k < callNames.size() ? callNames[k] : "?") << "): exit " << r.exitCode << all
                           << "\n  stderr: " << r.err.substr(0, 400);
-            if (failures > 25) break;
+            if (failures > 40) break;
         }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

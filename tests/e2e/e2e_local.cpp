@@ -226,4 +226,84 @@ TEST_F(Local, DebugTraceOfEachAction) {
     EXPECT_EQ(readFile("C:\\TAVRO\\C.OLD"), std::optional<std::string>("a"));
 }
 
+// The file calls of COPY, RENAME and ERASE are made to fail once, in turn,
+// in the fault build on NT 4. The files to rename and erase are in use, so
+// their work is deferred, and a refused deferral is an Error of the
+// primitive: it is reported with the action's own message and the run goes
+// on to its end.
+TEST(LocalFaults, FailingPrimitivesAreReportedByTheirAction) {
+    const std::string body = "RENAME1=TAVRO,A.TXT,B.TXT,0,0\n"
+                             "ERASE1=TAVRO,C.TXT,0\n"
+                             "COPY1=TAVRO,D.TXT,E.TXT,0,0\n";
+    auto prepare = [&]() {
+        resetMachine();
+        installProduct("C:\\TAVRO", 0);
+        for (const char *f : {"A.TXT", "C.TXT", "D.TXT"}) writeFile(std::string("C:\\TAVRO\\") + f, f);
+        auto dir = std::make_unique<PatchDir>("LOCALFAULT", true);
+        dir->writeProfile(profileWith(body, 8));
+        return dir;
+    };
+    auto dir = prepare();
+    const std::string traceFile = dir->path("CALLS.TXT");
+    std::vector<std::unique_ptr<FileLock>> locks;
+    auto lockFiles = [&]() {
+        locks.clear();
+        locks.push_back(std::make_unique<FileLock>("C:\\TAVRO\\A.TXT"));
+        locks.push_back(std::make_unique<FileLock>("C:\\TAVRO\\C.TXT"));
+    };
+    lockFiles();
+    RunResult clean = runTavupd(*dir, {}, "nt40", 60000, {"TAVUPD_CALL_TRACE_FILE=" + traceFile});
+    locks.clear();
+    ASSERT_EQ(clean.err, "");
+    ASSERT_EQ(clean.out, kBanner + kComplete + kRestart);
+    ASSERT_EQ(pendingMoves().size(), 2u);
+    ASSERT_EQ(readFile("C:\\TAVRO\\E.TXT"), std::optional<std::string>("D.TXT"));
+    const auto trace = readFile(traceFile);
+    ASSERT_TRUE(trace.has_value());
+
+    std::vector<unsigned long> fileCalls;
+    size_t pos = 0;
+    while (pos < trace->size()) {
+        size_t end = trace->find('\n', pos);
+        if (end == std::string::npos) end = trace->size();
+        std::string line = trace->substr(pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t space = line.find(' ');
+        if (space == std::string::npos) continue;
+        const std::string name = line.substr(space + 1);
+        if (name == "MoveFileA" || name == "MoveFileExA" || name == "DeleteFileA" || name == "CreateFileA" ||
+            name == "ReadFile" || name == "WriteFile" || name == "SetDosFileTime")
+            fileCalls.push_back(std::stoul(line.substr(0, space)));
+    }
+    ASSERT_GE(fileCalls.size(), 4u);
+
+    const std::string renameFailed = "\r\n\aCannot rename the file: C:\\TAVRO\\A.TXT\r\n";
+    const std::string eraseFailed = "\r\n\aCannot erase the file: C:\\TAVRO\\C.TXT\r\n";
+    const std::string copyFailed = "\r\n\aCannot install the file: C:\\TAVRO\\";
+    bool sawRename = false, sawErase = false, sawCopy = false;
+    for (unsigned long k : fileCalls) {
+        dir = prepare();
+        lockFiles();
+        RunResult r = runTavupd(*dir, {}, "nt40", 60000, {"TAVUPD_FAULT_CALL=" + std::to_string(k)});
+        locks.clear();
+        ASSERT_FALSE(r.timedOut) << k;
+        EXPECT_LT(r.exitCode, 0x80000000u) << "call " << k;
+        const bool rename = r.err.find(renameFailed) != std::string::npos;
+        const bool erase = r.err.find(eraseFailed) != std::string::npos;
+        const bool copy = r.err.find(copyFailed) != std::string::npos;
+        sawRename |= rename;
+        sawErase |= erase;
+        sawCopy |= copy;
+        if (rename || erase || copy) {
+            EXPECT_NE(r.out.find(kComplete), std::string::npos) << "call " << k << r.err;
+            // The lines after the failing one still ran.
+            if (rename || erase) EXPECT_EQ(readFile("C:\\TAVRO\\E.TXT"), std::optional<std::string>("D.TXT")) << k;
+        }
+    }
+    EXPECT_TRUE(sawRename);
+    EXPECT_TRUE(sawErase);
+    EXPECT_TRUE(sawCopy);
+}
+
 } // namespace

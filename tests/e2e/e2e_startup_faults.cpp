@@ -50,7 +50,9 @@ TEST(StartupFaults, EveryFailingCallEndsTheRunCleanly) {
         // A fresh machine state for every run: nothing recorded yet.
         resetMachine();
         installProduct("C:\\TAVRO", 1);
-        PatchDir again("FAULTS", true);
+        // A directory of its own: the reboot program of the run before may
+        // still be writing into the last one.
+        PatchDir again("FAULTS" + std::to_string(k), true);
         prepare(again);
         RunResult r = runTavupd(again, {}, "win98", 30000, {"TAVUPD_FAULT_CALL=" + std::to_string(k)});
         EXPECT_FALSE(r.timedOut);
