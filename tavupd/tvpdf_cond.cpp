@@ -68,7 +68,7 @@ bool startsWithNoCase(const char *text, const std::string &prefix) {
 HKEY registryRoot(const Field &field) {
     if (!field) return nullptr;
     const std::string &f = *field;
-    if (f.size() == 4) {
+    if (f.size() >= 4) {
         const std::string head = f.substr(0, 4);
         if (equalsNoCase(head, "HKLM")) return HKEY_LOCAL_MACHINE;
         if (equalsNoCase(head, "HKCU")) return HKEY_CURRENT_USER;

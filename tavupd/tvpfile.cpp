@@ -46,6 +46,15 @@ bool fileExists(const std::string &path) {
     return sys::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Whether a path is known not to exist. Only "not found" counts: when the
+// test fails for another reason the file may well be there, and the caller
+// goes on so that its own operation succeeds, is deferred or is reported.
+bool knownAbsent(const std::string &path) {
+    if (sys::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 sys::FileHandle openForReading(const std::string &path) {
     return sys::FileHandle(sys::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -295,7 +304,7 @@ void renameFileIn(const std::string &sourceDir, const std::string &destDir, cons
 
 void eraseFile(const std::string &path, ConfigData *config, int backup) {
     if (path.size() > kPathMax) TVPFILE_RAISE(25, path);
-    if (!fileExists(path)) return;
+    if (knownAbsent(path)) return;
 
     if (backup) renameWhole(path, backupNameOf(path), config, 1, 0);
 

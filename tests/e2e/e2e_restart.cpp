@@ -5,9 +5,11 @@
 #include "harness.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -216,6 +218,31 @@ std::vector<std::string> wininitRenameLines() {
     return lines;
 }
 
+// Waits (bounded) until no restart of Wine is in progress any more, so that
+// the next test does not race with the start-up work of the last one.
+bool restartFinished(DWORD ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        std::vector<DWORD> running;
+        HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snap == INVALID_HANDLE_VALUE) return false;
+        PROCESSENTRY32 pe{};
+        pe.dwSize = sizeof pe;
+        for (BOOL more = Process32First(snap, &pe); more; more = Process32Next(snap, &pe))
+            if (_stricmp(pe.szExeFile, "wineboot.exe") == 0) running.push_back(pe.th32ProcessID);
+        CloseHandle(snap);
+        if (running.empty()) return true;
+        for (DWORD pid : running) {
+            HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, pid);
+            if (!h) continue;
+            const DWORD used = GetTickCount() - start;
+            WaitForSingleObject(h, used >= ms ? 0 : ms - used);
+            CloseHandle(h);
+        }
+        if (GetTickCount() - start >= ms) return false;
+    }
+}
+
 // What remains registered for the next start of Windows, either way.
 bool nothingPending() { return e2e::pendingMoves().empty() && wininitRenameLines().empty(); }
 
@@ -301,21 +328,24 @@ TEST_F(RestarterBox, ShowsTheQuestionAndNoRequestsNothing) {
     EXPECT_TRUE(e2e::exists(dir_ + "\\STAGED.TXT"));
 }
 
-TEST_F(RestarterBox, ClosingTheBoxActsAsNo) {
+TEST_F(RestarterBox, CloseAndCancelNeverRestart) {
     Process p = startDetached(e2e::restarterExe(), "RESTARTER.EXE");
     ASSERT_TRUE(p.valid());
     HWND box = findBox();
     ASSERT_NE(box, nullptr);
-    // A Yes/No box has no Cancel; closing it by the system menu or Escape
-    // does nothing, so the only ways out are the two buttons. Escape must not
-    // restart anything either.
+    // Closing the box and Escape (Cancel) are the other ways a user may try
+    // to get rid of it. Whether the box ignores them or ends with an answer
+    // other than Yes, no restart may follow.
+    PostMessageA(box, WM_CLOSE, 0, 0);
     PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
-    Sleep(1000);
-    if (FindWindowA("#32770", kCaption)) press(box, IDNO);
+    const bool closed = waitFor([] { return FindWindowA("#32770", kCaption) == nullptr; }, 2000);
+    std::printf("box %s by close and cancel\n", closed ? "ended" : "stayed");
+    if (!closed) press(box, IDNO);
     EXPECT_EQ(p.waitExit(15000), 0u);
     Sleep(2000);
     EXPECT_EQ(e2e::pendingMoves().size(), 1u);
     EXPECT_EQ(e2e::readFile(dir_ + "\\TARGET.TXT").value_or(""), kOld);
+    EXPECT_TRUE(e2e::exists(dir_ + "\\STAGED.TXT"));
 }
 
 TEST_F(RestarterBox, YesRestartsWineWhichCarriesOutDeferredWork) {
@@ -337,6 +367,7 @@ TEST_F(RestarterBox, YesRestartsWineWhichCarriesOutDeferredWork) {
     EXPECT_TRUE(waitFor([&] { return e2e::readFile(dir_ + "\\OTHER.TXT").value_or("") == kNew; }, 60000));
     EXPECT_FALSE(e2e::exists(dir_ + "\\STAGED.TXT"));
     EXPECT_FALSE(e2e::exists(dir_ + "\\OTHER.NEW"));
+    EXPECT_TRUE(restartFinished(60000));
     EXPECT_TRUE(e2e::pendingMoves().empty());
     EXPECT_TRUE(wininitRenameLines().empty());
 }
@@ -374,8 +405,8 @@ class RestartFlow : public ::testing::TestWithParam<Family> {
     // Runs tavupd with the destination in use; checks that it deferred the
     // replacement, finished with message 7 and left the prompter's box up.
     // Returns the box.
-    HWND runDeferred(const e2e::PatchDir &patch, InUse &lock) {
-        EXPECT_TRUE(lock.held());
+    HWND runDeferred(const e2e::PatchDir &patch, bool held, bool withBackup = true) {
+        EXPECT_TRUE(held);
         e2e::RunResult r = e2e::runTavupd(patch, {}, GetParam().version);
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, 0u) << r.out << r.err;
@@ -386,8 +417,13 @@ class RestartFlow : public ::testing::TestWithParam<Family> {
         EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), std::strlen(kDoneLine))), kDoneLine) << r.out;
         EXPECT_EQ(r.out.find("Windows must be restarted"), std::string::npos);
 
-        HWND box = findBox();
+        HWND box = findBox(r.exitCode == 0 ? 30000 : 2000);
         EXPECT_NE(box, nullptr) << "tavupd did not start the prompter\n" << r.out;
+        // The outcome line of the deferred copy.
+        EXPECT_NE(r.out.find(withBackup ? "C:\\TAVRO\\X.DLL (older file replaced)\r\n"
+                                        : "C:\\TAVRO\\X.DLL (new file installed)\r\n"),
+                  std::string::npos)
+            << r.out;
         if (!box) return nullptr;
         EXPECT_EQ(windowText(GetDlgItem(box, kTextControlId)), kText);
 
@@ -400,15 +436,21 @@ class RestartFlow : public ::testing::TestWithParam<Family> {
         std::string text = e2e::readFile(log).value_or("");
         EXPECT_NE(text.find("Patch update installation complete."), std::string::npos) << text;
 
-        // Nothing is replaced yet, and the replacement is registered.
-        EXPECT_EQ(e2e::readFile(kDll).value_or(""), kOld);
+        // Nothing is replaced yet (a file held exclusively cannot be read
+        // here either), and the replacement is registered.
+        if (withBackup) {
+            EXPECT_EQ(e2e::readFile(kDll).value_or(""), kOld);
+        } else {
+            EXPECT_TRUE(e2e::exists(kDll));
+        }
         EXPECT_FALSE(e2e::exists(kOldBackup));
-        expectRegistered();
+        expectRegistered(withBackup);
         return box;
     }
 
-    // The backup rename first, then the staged copy onto X.DLL.
-    void expectRegistered() {
+    // The backup rename first (when a backup is made), then the staged copy
+    // onto X.DLL.
+    void expectRegistered(bool withBackup = true) {
         std::vector<std::pair<std::string, std::string>> moves; // (source, target)
         if (GetParam().win95) {
             EXPECT_TRUE(e2e::pendingMoves().empty());
@@ -421,26 +463,34 @@ class RestartFlow : public ::testing::TestWithParam<Family> {
             EXPECT_TRUE(wininitRenameLines().empty());
             moves = e2e::pendingMoves();
         }
-        ASSERT_EQ(moves.size(), 2u);
-        EXPECT_EQ(upper(moves[0].first), upper(kDll));
-        EXPECT_EQ(upper(moves[0].second), upper(kOldBackup));
-        EXPECT_EQ(upper(moves[1].first).rfind("C:\\TAVRO\\ARCHIVE\\TEMP\\TV", 0), 0u) << moves[1].first;
-        EXPECT_EQ(upper(moves[1].second), upper(kDll));
-        EXPECT_EQ(e2e::readFile(moves[1].first).value_or(""), kNew) << "staged copy";
+        ASSERT_EQ(moves.size(), withBackup ? 2u : 1u);
+        if (withBackup) {
+            EXPECT_EQ(upper(moves[0].first), upper(kDll));
+            EXPECT_EQ(upper(moves[0].second), upper(kOldBackup));
+        }
+        const auto &staged = moves.back();
+        EXPECT_EQ(upper(staged.first).rfind("C:\\TAVRO\\ARCHIVE\\TEMP\\TV", 0), 0u) << staged.first;
+        EXPECT_EQ(upper(staged.second), upper(kDll));
+        EXPECT_EQ(e2e::readFile(staged.first).value_or(""), kNew) << "staged copy";
     }
 
     // After the restart: new file in place, old one kept as X.OLD, nothing
     // left registered, and the patch recorded as installed.
-    void expectReplaced() {
+    void expectReplaced(bool withBackup = true) {
         EXPECT_TRUE(waitFor([&] { return e2e::readFile(kDll).value_or("") == kNew; }, 60000))
             << e2e::readFile(kDll).value_or("<missing>");
-        EXPECT_TRUE(waitFor([&] { return e2e::readFile(kOldBackup).value_or("") == kOld; }, 10000));
+        if (withBackup) {
+            EXPECT_TRUE(waitFor([&] { return e2e::readFile(kOldBackup).value_or("") == kOld; }, 10000));
+        } else {
+            EXPECT_FALSE(e2e::exists(kOldBackup));
+        }
         EXPECT_TRUE(waitFor(nothingPending, 10000));
         EXPECT_TRUE(e2e::listDir("C:\\TAVRO\\ARCHIVE\\TEMP").empty());
         WORD d = 0, t = 0;
         EXPECT_TRUE(e2e::getDosTime(kDll, d, t));
         EXPECT_EQ(d, e2e::dosDate(1998, 9, 16));
         EXPECT_EQ(t, e2e::dosTime(16, 6, 56));
+        EXPECT_TRUE(restartFinished(60000));
         auto ini = e2e::readFile(e2e::windowsDir() + "\\TAVRO.INI").value_or("");
         EXPECT_NE(ini.find("Patch0=RSTFLOW1"), std::string::npos) << ini;
     }
@@ -452,7 +502,7 @@ class RestartFlow : public ::testing::TestWithParam<Family> {
 TEST_P(RestartFlow, YesRestartsAndReplacesTheFile) {
     auto patch = makePatch("Reboot Program=RESTARTER.EXE\n", "");
     InUse lock(kDll);
-    HWND box = runDeferred(*patch, lock);
+    HWND box = runDeferred(*patch, lock.held());
     ASSERT_NE(box, nullptr);
     Process prompter = processOfWindow(box);
     ASSERT_TRUE(prompter.valid());
@@ -466,7 +516,7 @@ TEST_P(RestartFlow, YesRestartsAndReplacesTheFile) {
 TEST_P(RestartFlow, NoLeavesTheRegistrationForALaterRestart) {
     auto patch = makePatch("Reboot Program=RESTARTER.EXE\n", "");
     InUse lock(kDll);
-    HWND box = runDeferred(*patch, lock);
+    HWND box = runDeferred(*patch, lock.held());
     ASSERT_NE(box, nullptr);
     Process prompter = processOfWindow(box);
     ASSERT_TRUE(prompter.valid());
@@ -475,7 +525,7 @@ TEST_P(RestartFlow, NoLeavesTheRegistrationForALaterRestart) {
     EXPECT_EQ(prompter.waitExit(15000), 0u);
     Sleep(3000);
     // Still registered, still the old file.
-    expectRegistered();
+    expectRegistered(true);
     EXPECT_EQ(e2e::readFile(kDll).value_or(""), kOld);
 
     // The user restarts later.
@@ -489,7 +539,7 @@ TEST_P(RestartFlow, RebootActionNamesTheProgram) {
     // names the prompter.
     auto patch = makePatch("", "REBOOT=1,RESTARTER.EXE\n");
     InUse lock(kDll);
-    HWND box = runDeferred(*patch, lock);
+    HWND box = runDeferred(*patch, lock.held());
     ASSERT_NE(box, nullptr);
     Process prompter = processOfWindow(box);
     ASSERT_TRUE(prompter.valid());
@@ -498,6 +548,22 @@ TEST_P(RestartFlow, RebootActionNamesTheProgram) {
     press(box, IDYES);
     EXPECT_EQ(prompter.waitExit(30000), 0u);
     expectReplaced();
+}
+
+TEST_P(RestartFlow, ExclusivelyHeldFileIsReplacedWithoutBackup) {
+    // A file nobody may even read counts as absent: no date check and no
+    // backup, only the staged copy is registered; the restart installs it.
+    auto patch = makePatch("Reboot Program=RESTARTER.EXE\n", "");
+    e2e::FileLock lock(kDll);
+    HWND box = runDeferred(*patch, lock.locked(), false);
+    ASSERT_NE(box, nullptr);
+    Process prompter = processOfWindow(box);
+    ASSERT_TRUE(prompter.valid());
+
+    lock.release();
+    press(box, IDYES);
+    EXPECT_EQ(prompter.waitExit(30000), 0u);
+    expectReplaced(false);
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, RestartFlow,
