@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
@@ -17,6 +18,15 @@
 namespace {
 
 constexpr size_t kTextMax = 259; // characters of a path or name held by the engine
+constexpr size_t kRecordLineMax = 254; // longest line a profile reads back whole
+
+// The part of a patch name that its record under `key` keeps: the line
+// "key=name" must read back whole, or the record would never match again
+// and the patch would be applied a second time.
+std::string recordedPart(const std::string &name, const char *key) {
+    const size_t room = kRecordLineMax - std::strlen(key) - 1;
+    return name.size() > room ? name.substr(0, room) : name;
+}
 constexpr char kBell = 7;
 
 std::string withBackslash(const std::string &dir) {
@@ -92,17 +102,15 @@ int DataFile::isInstalled(const char *patchStr, int *nextPatch) {
     int index = 0;
     for (;;) {
         std::string recorded;
-        if (systemIni) {
-            char key[32];
-            std::snprintf(key, sizeof key, "Patch%d", index);
-            recorded = systemIni->getString("Install", key, "");
-        }
+        char key[32];
+        std::snprintf(key, sizeof key, "Patch%d", index);
+        if (systemIni) recorded = systemIni->getString("Install", key, "");
         if (recorded.empty()) {
             if (config_->isDebug()) messages_->print("Patch *NOT* already installed\n");
             *nextPatch = index;
             return 0;
         }
-        if (startsWithNoCase(recorded, name)) {
+        if (startsWithNoCase(recorded, recordedPart(name, key))) {
             if (config_->isDebug()) messages_->print("Patch already installed\n");
             *nextPatch = index;
             return 1;
@@ -120,7 +128,7 @@ void DataFile::recordInstalled(int index, const char *patchName) {
     if (!systemIni || !patchName) return;
     char key[32];
     std::snprintf(key, sizeof key, "Patch%d", index);
-    systemIni->setValue("Install", key, patchName);
+    systemIni->setValue("Install", key, recordedPart(patchName, key).c_str());
 }
 
 void DataFile::run() {

@@ -74,7 +74,9 @@ struct InstallLine {
 // ---- installing patch files -------------------------------------------------
 
 void DataFile::installFile(const std::string &sourceDir, const std::string &destDir, const std::string &sourceName,
-                           const std::string &destName, int force, int backup, int compress) {
+                           const std::string &destName, int force, int backup, int compress,
+                           std::string *stagedPath) {
+    if (stagedPath != nullptr) stagedPath->clear();
     std::string source = sourceDir;
     std::string destination = destDir;
     appendBackslash(source);
@@ -94,7 +96,7 @@ void DataFile::installFile(const std::string &sourceDir, const std::string &dest
     int result = 0;
     if (compress == 0) {
         try {
-            result = copyFile(source, destination, tempDirectory().c_str(), config(), force, backup);
+            result = copyFile(source, destination, tempDirectory().c_str(), config(), force, backup, stagedPath);
         } catch (Error &e) {
             reportMessage(30, e.message);
             result = 0;
@@ -203,11 +205,14 @@ static void runInstallAction(DataFile &df, const std::string &line, InstallKind 
             df.reportMessage(18);
             return;
         }
+        // A copy staged for the restart is the file that will be in place
+        // then: it is the one expanded, and the file in place is left as it is.
+        std::string staged;
         if (!pathExists(path))
             df.reportMessage(17);
         else
-            df.installFile(config->programDirectory(), path, fileName, target, force, backup, compress);
-        if (SubstituteClass *list = df.sectionList()) substituteFile(*list, installed);
+            df.installFile(config->programDirectory(), path, fileName, target, force, backup, compress, &staged);
+        if (SubstituteClass *list = df.sectionList()) substituteFile(*list, staged.empty() ? installed : staged);
         return;
     }
 

@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 using tvpfile_detail::backupNameOf;
 using tvpfile_detail::kPathMax;
@@ -78,7 +79,11 @@ bool renamePaths(const std::string &source, const std::string &destination, Conf
     if (source.size() > kPathMax) TVPFILE_RAISE(26, source);
     if (destination.size() > kPathMax) TVPFILE_RAISE(26, destination);
 
-    if (backup) {
+    // A destination that is not there has nothing to back up, so the rename
+    // need not wait for a restart. Once an earlier step of the operation is
+    // pending, the backup move is registered as usual: the destination may
+    // appear at the restart through that earlier registration.
+    if (backup && (isPending(config) || !knownAbsent(destination))) {
         const std::string backupName = backupNameOf(destination);
         if (backupName.size() > kPathMax) TVPFILE_RAISE(26, backupName);
         eraseFile(backupName, config, 0);
@@ -113,7 +118,8 @@ bool renameWhole(const std::string &source, const std::string &destination, Conf
 
 CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, const char *tempDirectory,
                      const std::string &sourceName, const std::string &destName, ConfigData *config, int force,
-                     int backup) {
+                     int backup, std::string *stagedPath) {
+    if (stagedPath != nullptr) stagedPath->clear();
     const std::string source = joinPath(sourceDir, sourceName);
     const std::string destination = joinPath(destDir, destName);
     if (source.size() > kPathMax) TVPFILE_RAISE(20, source);
@@ -163,10 +169,9 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
 
         const CopyResult result = !destExists ? Created : (destNewer ? ReplacedNewer : ReplacedOlder);
 
-        // Never overwrite in place: creation fails while a file of that name exists.
-        sys::FileHandle out(sys::CreateFileA(destination.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) {
+        // Registers the copy for the next start of Windows instead: staged
+        // under a temporary name, it replaces the destination then.
+        auto deferCopy = [&]() -> CopyResult {
             in.reset();
             if (tempDirectory == nullptr || config == nullptr) TVPFILE_RAISE(21, destination);
 
@@ -181,7 +186,7 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
 
             // The candidate's own name is the last eight characters of the path.
             const std::string tempName = temp->substr(temp->size() - 8);
-            copyPaths(sourceDir, tempDirectory, nullptr, sourceName, tempName, config, force, 0);
+            copyPaths(sourceDir, tempDirectory, nullptr, sourceName, tempName, config, force, 0, nullptr);
             try {
                 deferMove(*temp, destination.c_str(), config);
             } catch (const Error &) {
@@ -190,26 +195,45 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
                 throw;
             }
             markPending(config);
+            if (stagedPath != nullptr) *stagedPath = *temp;
             return result;
-        }
+        };
 
-        // Drops the partly written destination before a failure is raised.
+        // Never overwrite in place: a destination that is still there is
+        // replaced at the next start of Windows.
+        if (!knownAbsent(destination)) return deferCopy();
+
+        // The copy is written under a working name of its own in the
+        // destination's directory and takes the destination's name only when
+        // it is complete, so that a run cut short (a power failure) leaves
+        // no part of a file at the destination.
+        const std::optional<std::string> work =
+            tvpfile_detail::tempNameFromTemplate(destDir, "CPXXXXXX", sys::GetCurrentProcessId());
+        if (!work) return deferCopy();
+        sys::FileHandle out(sys::CreateFileA(work->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out) return deferCopy();
+
+        // Drops the partly written copy before a failure is raised.
         auto discard = [&]() {
             out.reset();
             in.reset();
-            sys::DeleteFileA(destination.c_str());
+            sys::DeleteFileA(work->c_str());
         };
 
-        std::array<char, 4096> buffer;
+        // One transfer buffer for the copy; a large one keeps the number of
+        // read and write calls down.
+        const std::unique_ptr<char[]> buffer(new char[tvpfile_detail::kTransferBufferSize]);
         for (;;) {
             DWORD got = 0;
-            if (!sys::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            if (!sys::ReadFile(in.get(), buffer.get(), static_cast<DWORD>(tvpfile_detail::kTransferBufferSize), &got,
+                               nullptr)) {
                 discard();
                 TVPFILE_RAISE(24, source);
             }
             if (got == 0) break;
             DWORD put = 0;
-            if (!sys::WriteFile(out.get(), buffer.data(), got, &put, nullptr) || put < got) {
+            if (!sys::WriteFile(out.get(), buffer.get(), got, &put, nullptr) || put < got) {
                 discard();
                 TVPFILE_RAISE(23, destination);
             }
@@ -218,7 +242,18 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
             discard();
             TVPFILE_RAISE(27, destination);
         }
-        out.reset();
+        // A close that fails may have lost the last of the data.
+        if (!sys::CloseHandle(out.release())) {
+            in.reset();
+            sys::DeleteFileA(work->c_str());
+            TVPFILE_RAISE(23, destination);
+        }
+        // The rename fails when a file of the destination's name appeared
+        // meanwhile or the name cannot be taken now: deferred as above.
+        if (!sys::MoveFileA(work->c_str(), destination.c_str())) {
+            sys::DeleteFileA(work->c_str());
+            return deferCopy();
+        }
         in.reset();
         return result;
     } catch (const Error &) {
@@ -278,18 +313,19 @@ std::string backupNameOf(const std::string &path) {
 } // namespace tvpfile_detail
 
 CopyResult copyFile(const std::string &source, const std::string &destination, const char *tempDirectory,
-                    ConfigData *config, int force, int backup) {
+                    ConfigData *config, int force, int backup, std::string *stagedPath) {
     if (source.size() > kPathMax) TVPFILE_RAISE(20, source);
     if (destination.size() > kPathMax) TVPFILE_RAISE(21, destination);
     const DirAndName from = splitDirAndName(source);
     const DirAndName to = splitDirAndName(destination);
-    return copyFileIn(from.directory, to.directory, tempDirectory, from.name, to.name, config, force, backup);
+    return copyFileIn(from.directory, to.directory, tempDirectory, from.name, to.name, config, force, backup,
+                      stagedPath);
 }
 
 CopyResult copyFileIn(const std::string &sourceDir, const std::string &destDir, const char *tempDirectory,
                       const std::string &sourceName, const std::string &destName, ConfigData *config, int force,
-                      int backup) {
-    return copyPaths(sourceDir, destDir, tempDirectory, sourceName, destName, config, force, backup);
+                      int backup, std::string *stagedPath) {
+    return copyPaths(sourceDir, destDir, tempDirectory, sourceName, destName, config, force, backup, stagedPath);
 }
 
 void renameFile(const std::string &source, const std::string &destination, ConfigData *config, int force,
@@ -306,7 +342,10 @@ void eraseFile(const std::string &path, ConfigData *config, int backup) {
     if (path.size() > kPathMax) TVPFILE_RAISE(25, path);
     if (knownAbsent(path)) return;
 
-    if (backup) renameWhole(path, backupNameOf(path), config, 1, 0);
+    // Once the backup rename has moved the file away, there is nothing left
+    // to delete. When that rename had to wait for the restart, the deletion
+    // waits too and is registered after it.
+    if (backup && renameWhole(path, backupNameOf(path), config, 1, 0)) return;
 
     if (!isPending(config) && sys::DeleteFileA(path.c_str())) return;
     if (config == nullptr) TVPFILE_RAISE(25, path);
@@ -374,6 +413,11 @@ std::string tempEnvironmentDirectory() {
     return value;
 }
 
+// Bound of an expanded piece of a line. A piece holds at most 511 characters
+// and every reference in it takes at least two of them, so no piece can
+// expand past this: a line of the file is never cut.
+constexpr size_t kPieceExpansionMax = 511 * SubstituteClass::kValueMax;
+
 // Writes the expanded lines of `path` to `temp`; false (temp removed) when
 // reading or writing fails.
 bool writeExpanded(const SubstituteClass &list, const std::string &path, const std::string &temp) {
@@ -386,7 +430,7 @@ bool writeExpanded(const SubstituteClass &list, const std::string &path, const s
     bool ok = true;
     while (sys::fgets(buffer.data(), static_cast<int>(buffer.size()), in.get()) != nullptr) {
         std::string piece(buffer.data());
-        list.substitute(piece);
+        list.substitute(piece, kPieceExpansionMax);
         if (sys::fputs(piece.c_str(), out.get()) == EOF) {
             ok = false;
             break;

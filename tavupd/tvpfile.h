@@ -11,11 +11,14 @@ class SubstituteClass;
 enum CopyResult { SameDate = 2, DestinationNewer = 4, ReplacedOlder = 8, ReplacedNewer = 16, Created = 32 };
 
 // tempDirectory and config may be null. Raise Error (module "tvpfile").
+// When the copy is staged under a temporary name to replace the destination
+// at the next start of Windows, *stagedPath (if given) receives that
+// temporary path; otherwise it is left empty.
 CopyResult copyFile(const std::string &source, const std::string &destination, const char *tempDirectory,
-                    ConfigData *config, int force, int backup);
+                    ConfigData *config, int force, int backup, std::string *stagedPath = nullptr);
 CopyResult copyFileIn(const std::string &sourceDir, const std::string &destDir, const char *tempDirectory,
                       const std::string &sourceName, const std::string &destName, ConfigData *config, int force,
-                      int backup);
+                      int backup, std::string *stagedPath = nullptr);
 void renameFile(const std::string &source, const std::string &destination, ConfigData *config, int force,
                 int backup);
 void renameFileIn(const std::string &sourceDir, const std::string &destDir, const std::string &sourceName,

@@ -10,6 +10,9 @@ namespace tvpfile_detail {
 // Longest path the file primitives form or accept.
 constexpr size_t kPathMax = 259;
 
+// Bytes a copy moves per read and write.
+constexpr size_t kTransferBufferSize = 1u << 20;
+
 // A free name from the template ("TVXXXXXX" or "MTXXXXXX") in the directory,
 // with the lowest 20 bits of `pid` in the fourth, sixth, seventh and eighth
 // characters; none when all 27 candidates exist or the path would be too long.

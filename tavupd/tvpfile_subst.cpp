@@ -1,5 +1,6 @@
 #include "tvpfile_subst.h"
 
+#include <algorithm>
 #include <iterator>
 #include <new>
 
@@ -96,29 +97,40 @@ int SubstituteClass::nextEntry(SubstituteEntry &out) {
     return current(out);
 }
 
-void SubstituteClass::substitute(std::string &text) const {
+void SubstituteClass::substitute(std::string &text, size_t maxLength) const {
+    // The expansion is built in a text of its own, so that no inserted value
+    // is walked again and the result never passes maxLength.
+    std::string out;
+    out.reserve(std::min(text.size(), maxLength));
     size_t pos = 0;
-    while (pos < text.size()) {
-        if (text[pos] != marker_) {
+    while (pos < text.size() && out.size() < maxLength) {
+        const char c = text[pos];
+        if (c != marker_) {
+            out += c;
             ++pos;
             continue;
         }
         if (pos + 1 < text.size() && text[pos + 1] == marker_) {
             // A doubled marker stands for one literal marker.
-            text.erase(pos, 1);
-            ++pos;
+            out += marker_;
+            pos += 2;
             continue;
         }
-        bool replaced = false;
+        const SubstituteEntry *match = nullptr;
         for (const SubstituteEntry &entry : entries_) {
             if (startsWithName(text, pos + 1, entry.name)) {
-                text.replace(pos, entry.name.size() + 1, entry.value);
-                // Go on after the value: it is never expanded itself.
-                pos += entry.value.size();
-                replaced = true;
+                match = &entry;
                 break;
             }
         }
-        if (!replaced) ++pos;
+        if (match != nullptr) {
+            out.append(match->value, 0, std::min(match->value.size(), maxLength - out.size()));
+            pos += 1 + match->name.size();
+        } else {
+            out += c;
+            ++pos;
+        }
     }
+    if (out.size() > maxLength) out.resize(maxLength);
+    text = std::move(out);
 }

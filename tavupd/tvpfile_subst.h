@@ -16,6 +16,9 @@ class SubstituteClass {
     // whole directory path.
     static constexpr size_t kNameMax = 80;
     static constexpr size_t kValueMax = 259;
+    // Longest text substitute() gives by default: an expanded value or field
+    // is cut to this length.
+    static constexpr size_t kTextMax = 1023;
 
     explicit SubstituteClass(char marker);
     // Copies carry the variables and the cursor's position.
@@ -35,8 +38,9 @@ class SubstituteClass {
 
     // Expands the references in place: a doubled marker becomes one literal
     // marker; a marker followed by a variable name (any case) becomes the
-    // value; inserted values are not expanded again.
-    void substitute(std::string &text) const;
+    // value; inserted values are not expanded again. The result is cut
+    // after maxLength characters (the expansion stops there).
+    void substitute(std::string &text, size_t maxLength = kTextMax) const;
 
   private:
     std::list<SubstituteEntry> entries_;

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -36,9 +38,15 @@ std::string directoryOf(const std::string &path) {
     return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
 }
 
+// A new file of a name of its own, open for writing.
+struct TempFile {
+    std::string name;
+    sys::FileHandle file;
+};
+
 // Creates a new, empty file with a name of its own in the directory of
-// `path` and returns that name; empty when none could be created.
-std::string createTempFile(const std::string &path) {
+// `path` and returns it open; the name is empty when none could be created.
+TempFile createTempFile(const std::string &path) {
     static unsigned counter = 0;
     const std::string dir = directoryOf(path);
     const unsigned seed = static_cast<unsigned>(sys::GetCurrentProcessId());
@@ -50,11 +58,11 @@ std::string createTempFile(const std::string &path) {
         name += ".TMP";
         sys::FileHandle file(sys::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                               FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) return name;
+        if (file) return TempFile{std::move(name), std::move(file)};
         DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return std::string();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return TempFile{};
     }
-    return std::string();
+    return TempFile{};
 }
 
 // Puts the finished temporary file in place of `path`. The original stays
@@ -67,8 +75,12 @@ bool replaceWith(const std::string &temp, const std::string &path) {
     // under a name of its own, move the new file in, then drop the old one.
     if (sys::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         return sys::MoveFileA(temp.c_str(), path.c_str()) != FALSE;
-    std::string aside = createTempFile(path);
-    if (aside.empty()) return false;
+    std::string aside;
+    {
+        TempFile taken = createTempFile(path);
+        if (taken.name.empty()) return false;
+        aside = std::move(taken.name);
+    }
     if (!sys::DeleteFileA(aside.c_str())) return false;
     if (!sys::MoveFileA(path.c_str(), aside.c_str())) return false;
     if (!sys::MoveFileA(temp.c_str(), path.c_str())) {
@@ -77,6 +89,36 @@ bool replaceWith(const std::string &temp, const std::string &path) {
     }
     sys::DeleteFileA(aside.c_str());
     return true;
+}
+
+enum class ReadResult { Done, NotOpened, Failed };
+
+// Reads every byte of the file; `expected` is the size its status gave, a
+// first guess for the buffer. Unless Done, `out` holds no usable content.
+ReadResult readWhole(const std::string &path, std::size_t expected, std::string &out) {
+    out.clear();
+    sys::FileHandle file(sys::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return ReadResult::NotOpened;
+    constexpr std::size_t kChunk = 64 * 1024;
+    std::size_t used = 0;
+    for (;;) {
+        std::size_t room = std::max<std::size_t>(expected + 1, used + kChunk);
+        try {
+            out.resize(room);
+        } catch (const std::bad_alloc &) {
+            throw Error(1, room > 0x7fffffffu ? 0x7fffffff : static_cast<int>(room), kModule, __LINE__);
+        } catch (const std::length_error &) {
+            throw Error(1, 0x7fffffff, kModule, __LINE__);
+        }
+        std::size_t want = std::min<std::size_t>(room - used, 0x40000000u);
+        DWORD got = 0;
+        if (!sys::ReadFile(file.get(), &out[used], static_cast<DWORD>(want), &got, nullptr)) return ReadResult::Failed;
+        if (got == 0) break;
+        used += got;
+    }
+    out.resize(used);
+    return ReadResult::Done;
 }
 
 // Empties and deletes every subkey below `key`, depth first. False when any
@@ -156,52 +198,34 @@ void Profile::reload() {
     }
     if (size == impl_->sizeStamp && time == impl_->timeStamp && !impl_->unreadable) return;
 
-    sys::Stream in(sys::fopen(path_.c_str(), "rt"));
-    if (!in) {
+    // The whole file in one piece, read the way a stream opened in text
+    // mode reads it (CR LF as one line end, a Ctrl-Z ending the text), then
+    // cut into its lines, each kept whole.
+    std::string bytes;
+    ReadResult result = readWhole(path_, static_cast<std::size_t>(size > 0 ? size : 0), bytes);
+    if (result != ReadResult::Done) {
+        // A file that is there but cannot be read, or whose reading stopped
+        // early, is read again next time: part of a file must neither be
+        // served as its content nor written back over it.
+        const bool unreadable = exists || result == ReadResult::Failed;
         impl_->table.clear();
-        // A file that is there but cannot be read is read again next time.
-        impl_->unreadable = exists;
-        impl_->sizeStamp = exists ? -1 : 0;
-        impl_->timeStamp = exists ? -1 : 0;
+        impl_->unreadable = unreadable;
+        impl_->sizeStamp = unreadable ? -1 : 0;
+        impl_->timeStamp = unreadable ? -1 : 0;
         return;
     }
+    std::vector<std::string> lines;
+    {
+        std::string text = ini::textModeTranslate(bytes.data(), bytes.size());
+        std::string().swap(bytes);
+        lines = ini::splitLines(text.data(), text.size());
+    }
+    // Only a complete read moves the stamps: when memory ran out above, the
+    // next operation tries again.
+    impl_->table.assign(std::move(lines));
     impl_->sizeStamp = size;
     impl_->timeStamp = time;
     impl_->unreadable = false;
-
-    std::vector<std::string> lines;
-    char buffer[ini::kMaxReadLine + 1];
-    while (sys::fgets(buffer, static_cast<int>(sizeof buffer), in.get())) {
-        buffer[sizeof buffer - 1] = '\0';
-        std::size_t length = std::strlen(buffer);
-        if (length > 0 && buffer[length - 1] == '\n') --length;
-        std::string line;
-        try {
-            line.assign(buffer, length);
-        } catch (const std::bad_alloc &) {
-            throw Error(1, static_cast<int>(length + 1), kModule, __LINE__);
-        }
-        try {
-            lines.push_back(std::move(line));
-        } catch (const std::bad_alloc &) {
-            throw Error(1, static_cast<int>((lines.size() + 1 + ini::kGrowStep) * sizeof(char *)), kModule,
-                        __LINE__);
-        }
-    }
-    // The reads stopped early when the stream is not at its end: the lines
-    // so far are only part of the file. Such a table must neither be served
-    // as the file's content nor written back over it, so the file is treated
-    // as unreadable and read again at the next operation.
-    const bool complete = sys::feof(in.get()) != 0;
-    in.close();
-    if (!complete) {
-        impl_->table.clear();
-        impl_->unreadable = true;
-        impl_->sizeStamp = -1;
-        impl_->timeStamp = -1;
-        return;
-    }
-    impl_->table.assign(std::move(lines));
 }
 
 void Profile::save() {
@@ -211,29 +235,30 @@ void Profile::save() {
         cannotWrite(path_, __LINE__);
     if (impl_->unreadable) cannotWrite(path_, __LINE__);
 
+    // Every line with its line end, as a text-mode stream writes it: the
+    // whole content in one write.
+    std::string bytes;
+    try {
+        bytes = ini::textModeExpand(impl_->table.serialize());
+    } catch (const std::bad_alloc &) {
+        cannotWrite(path_, __LINE__);
+    } catch (const std::length_error &) {
+        cannotWrite(path_, __LINE__);
+    }
+
     // The new content goes to a file of its own first; the original is only
     // replaced once all of it has been written.
-    std::string temp = createTempFile(path_);
-    if (temp.empty()) cannotWrite(path_, __LINE__);
-    bool written = false;
-    {
-        sys::Stream out(sys::fopen(temp.c_str(), "wt"));
-        if (out) {
-            written = true;
-            std::string text;
-            for (const std::string &line : impl_->table.lines()) {
-                text.assign(line).append(1, '\n');
-                if (sys::fwrite(text.data(), 1, text.size(), out.get()) != text.size()) {
-                    written = false;
-                    break;
-                }
-            }
-            if (written && sys::fflush(out.get()) != 0) written = false;
-            if (out.close() != 0) written = false;
-        }
+    TempFile temp = createTempFile(path_);
+    if (temp.name.empty()) cannotWrite(path_, __LINE__);
+    bool written = bytes.size() <= 0xffffffffu;
+    if (written && !bytes.empty()) {
+        DWORD done = 0;
+        written = sys::WriteFile(temp.file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr) &&
+                  done == bytes.size();
     }
-    if (!written || !replaceWith(temp, path_)) {
-        sys::DeleteFileA(temp.c_str());
+    if (!sys::CloseHandle(temp.file.release())) written = false;
+    if (!written || !replaceWith(temp.name, path_)) {
+        sys::DeleteFileA(temp.name.c_str());
         cannotWrite(path_, __LINE__);
     }
 }

@@ -40,10 +40,6 @@ std::string keyValueLine(const char *key, const char *value) {
     }
 }
 
-bool startsWithKey(const std::string &line, const char *key) {
-    return equalsPrefixNoCase(line.c_str(), key, std::strlen(key));
-}
-
 } // namespace
 
 bool isBlank(char c) {
@@ -116,26 +112,48 @@ std::string textModeTranslate(const char *data, std::size_t size) {
     return out;
 }
 
-std::string lineFromRead(const char *buffer) {
-    std::size_t length = std::strlen(buffer);
-    if (length > 0 && buffer[length - 1] == '\n') --length;
-    return std::string(buffer, length);
+std::string textModeExpand(const std::string &text) {
+    std::size_t feeds = 0;
+    for (char c : text)
+        if (c == '\n') ++feeds;
+    std::string out;
+    out.reserve(text.size() + feeds);
+    for (char c : text) {
+        if (c == '\n') out.push_back('\r');
+        out.push_back(c);
+    }
+    return out;
 }
 
 std::vector<std::string> splitLines(const char *data, std::size_t size) {
     std::vector<std::string> lines;
     std::size_t pos = 0;
     while (pos < size) {
-        // One read: up to 254 characters, ending after a line feed.
-        std::size_t end = pos;
-        while (end < size && end - pos < kMaxReadLine) {
-            if (data[end++] == '\n') break;
+        const void *feed = std::memchr(data + pos, '\n', size - pos);
+        std::size_t end = feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - data) : size;
+        try {
+            lines.emplace_back(data + pos, end - pos);
+        } catch (const std::bad_alloc &) {
+            throw Error(1, lineBytes(end - pos), kModule, __LINE__);
+        } catch (const std::length_error &) {
+            throw Error(1, lineBytes(end - pos), kModule, __LINE__);
         }
-        std::string chunk(data + pos, end - pos);
-        lines.push_back(lineFromRead(chunk.c_str()));
-        pos = end;
+        pos = feed ? end + 1 : size;
     }
     return lines;
+}
+
+const char *valueOfKey(const char *line, const char *key) {
+    if (!line || !key) return nullptr;
+    const char *p = line;
+    while (*p != '\0' && isBlank(*p)) ++p;
+    std::size_t keyLength = std::strlen(key);
+    if (!equalsPrefixNoCase(p, key, keyLength)) return nullptr;
+    // equalsPrefixNoCase stops at the line's end, so p has keyLength
+    // characters here.
+    p += keyLength;
+    while (*p != '\0' && isBlank(*p)) ++p;
+    return *p == '=' ? p + 1 : nullptr;
 }
 
 // ---- Table -----------------------------------------------------------------
@@ -199,17 +217,10 @@ const char *Table::lookup(const char *section, const char *key) const {
     if (!key) return nullptr;
     long header = findSection(section);
     if (header < 0) return nullptr;
-    std::size_t keyLength = std::strlen(key);
     for (std::size_t i = static_cast<std::size_t>(header) + 1; i < lines_.size(); ++i) {
         const char *p = lines_[i].c_str();
         if (*p == '[') return nullptr;
-        while (*p != '\0' && isBlank(*p)) ++p;
-        if (!equalsPrefixNoCase(p, key, keyLength)) continue;
-        // equalsPrefixNoCase stops at the line's end, so p has keyLength
-        // characters here.
-        p += keyLength;
-        while (*p != '\0' && isBlank(*p)) ++p;
-        if (*p == '=') return p + 1;
+        if (const char *value = valueOfKey(p, key)) return value;
     }
     return nullptr;
 }
@@ -217,7 +228,7 @@ const char *Table::lookup(const char *section, const char *key) const {
 std::size_t Table::keyPosition(std::size_t header, const char *key) const {
     std::size_t i = header + 1;
     for (; i < lines_.size() && !isSectionLine(lines_[i].c_str()); ++i)
-        if (startsWithKey(lines_[i], key)) return i;
+        if (valueOfKey(lines_[i].c_str(), key)) return i;
     if (i > 0 && i - 1 < lines_.size() && lines_[i - 1].empty()) return i - 1;
     return i;
 }
@@ -242,7 +253,7 @@ bool Table::setValue(const char *section, const char *key, const char *value) {
         return true;
     }
     std::size_t at = keyPosition(header, key);
-    bool matches = at < lines_.size() && startsWithKey(lines_[at], key);
+    bool matches = at < lines_.size() && valueOfKey(lines_[at].c_str(), key) != nullptr;
     if (!value) {
         if (!matches) return false;
         eraseLines(at, at + 1);

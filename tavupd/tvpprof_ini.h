@@ -10,9 +10,6 @@
 
 namespace ini {
 
-// Longest line kept from one read of a file; the rest of a longer physical
-// line is read as the next line.
-constexpr std::size_t kMaxReadLine = 254;
 // Texts the profile formats itself ("[%s]" headers, the line of addValue,
 // a line examined by isSectionLine) are bounded by 256-character buffers:
 // at most 255 characters.
@@ -45,15 +42,21 @@ bool parseInt(const char *text, int &value);
 // as one LF, and a Ctrl-Z ends the text.
 std::string textModeTranslate(const char *data, std::size_t size);
 
-// Cuts already translated text into lines exactly as repeated reads of at
-// most 254 characters do: a read ends after a line feed (which is not kept),
-// at the end of the text, or after 254 characters; text after a NUL inside
-// one read is not kept; a final line without a line end counts, the empty
-// text after a final line end does not.
+// The bytes a stream opened for writing in text mode puts on disk for the
+// text: each line feed becomes CR LF, everything else is written as it is.
+std::string textModeExpand(const std::string &text);
+
+// Cuts already translated text into its physical lines, each kept whole
+// whatever its length: a line ends at a line feed (which is not kept) or at
+// the end of the text. Every other byte, a NUL included, stays in the line,
+// so that writing the lines back gives the same bytes. A final line without
+// a line end counts, the empty text after a final line end does not.
 std::vector<std::string> splitLines(const char *data, std::size_t size);
 
-// The text of one read (the buffer a line read filled in) as the line kept.
-std::string lineFromRead(const char *buffer);
+// Where the value of `key` starts in `line` (just after its "="), or null
+// when the line is not a line of that key: optional blanks, the whole key
+// (ignoring case), optional blanks, "=". Reads and edits both use it.
+const char *valueOfKey(const char *line, const char *key);
 
 // The table of lines of one file, in order, without line ends.
 class Table {
@@ -96,8 +99,9 @@ class Table {
     std::string serialize() const;
 
     // Position where a key belongs in the section whose header is at
-    // `header`: the key's line (a first-column prefix test), or the end of
-    // the section, or the one empty line just above that end.
+    // `header`: the first line of the key (see valueOfKey) before the next
+    // section line, or else the end of the section, or the one empty line
+    // just above that end.
     std::size_t keyPosition(std::size_t header, const char *key) const;
 
   private:

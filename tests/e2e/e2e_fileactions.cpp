@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "harness.h"
@@ -242,6 +243,73 @@ TEST_F(FileActions, SubstExpandsReferencesInTheInstalledFile) {
     EXPECT_EQ(readFile("C:\\TAVRO\\OTHER.TXT"), std::optional<std::string>(expanded));
     // The patch file itself stays as shipped.
     EXPECT_EQ(readFile(patch().path("CONF.TXT")), std::optional<std::string>(text));
+}
+
+// The path of the copy staged for the restart that replaces `target`, from
+// WININIT.INI or the delayed moves; empty when there is none.
+std::string stagedFor(const std::string &target) {
+    for (const auto &line : wininitRenames())
+        if (_stricmp(line.first.c_str(), target.c_str()) == 0) return line.second;
+    for (const auto &move : pendingMoves())
+        if (_stricmp(move.second.c_str(), target.c_str()) == 0) return move.first;
+    return std::string();
+}
+
+// SUBST over a file in use: the copy staged for the restart is the one
+// expanded, the file in place is left as it is, and after the restart the
+// installed file holds the directories of this machine.
+TEST_F(FileActions, SubstOverFileInUseExpandsTheCopyStagedForTheRestart) {
+    const std::pair<std::string, int> systems[] = {{"win98", 7}, {"nt40", 8}};
+    for (const auto &system : systems) {
+        SCOPED_TRACE(system.first);
+        SetUp();
+        installProduct("C:\\TAVRO", 0);
+        const std::string text = "dir=\\TAVRO\\BIN\r\nwin=\\WINDOWS\\SYSTEM\r\nplain\r\n";
+        patchFile("CONF.TXT", text);
+        const std::string inPlace = "in place \\TAVRO\r\n";
+        writeFile("C:\\TAVRO\\CONF.TXT", inPlace);
+        setDosTime("C:\\TAVRO\\CONF.TXT", kOldDate, kOldTime);
+        RunResult r;
+        {
+            FileLock lock("C:\\TAVRO\\CONF.TXT");
+            ASSERT_TRUE(lock.locked());
+            r = run("SUBST1=TAVRO,CONF.TXT\n", {}, system.first, system.second);
+        }
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, kBanner + kComplete + kRestart);
+        const std::string expanded = "dir=C:\\TAVRO\\BIN\r\nwin=" + windowsDir() + "\\SYSTEM\r\nplain\r\n";
+        EXPECT_EQ(readFile("C:\\TAVRO\\CONF.TXT"), std::optional<std::string>(inPlace));
+        EXPECT_TRUE(stampOf("C:\\TAVRO\\CONF.TXT") == (Stamp{kOldDate, kOldTime}));
+        const std::string staged = stagedFor("C:\\TAVRO\\CONF.TXT");
+        ASSERT_FALSE(staged.empty());
+        EXPECT_EQ(_strnicmp(staged.c_str(), "C:\\TAVRO\\ARCHIVE\\TEMP\\", 22), 0) << staged;
+        EXPECT_EQ(readFile(staged), std::optional<std::string>(expanded));
+        // Only the staged copy is in the work directory.
+        EXPECT_EQ(listDir("C:\\TAVRO\\ARCHIVE\\TEMP").size(), 1u);
+        EXPECT_EQ(readFile(patch().path("CONF.TXT")), std::optional<std::string>(text));
+
+        restartWindows();
+        EXPECT_EQ(readFile("C:\\TAVRO\\CONF.TXT"), std::optional<std::string>(expanded));
+        EXPECT_FALSE(exists(staged));
+    }
+}
+
+// Without backup an older file in place is replaced at the restart as well:
+// again the staged copy is expanded and the file in place left alone.
+TEST_F(FileActions, SubstWithoutBackupExpandsTheStagedReplacement) {
+    installProduct("C:\\TAVRO", 0);
+    patchFile("CONF.TXT", "w=\\WINDOWS\r\n");
+    writeFile("C:\\TAVRO\\CONF.TXT", "old \\WINDOWS\r\n");
+    setDosTime("C:\\TAVRO\\CONF.TXT", kOldDate, kOldTime);
+    RunResult r = run("SUBST1=TAVRO,CONF.TXT,,,0,0\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete + kRestart);
+    EXPECT_EQ(readFile("C:\\TAVRO\\CONF.TXT"), std::optional<std::string>("old \\WINDOWS\r\n"));
+    const std::string staged = stagedFor("C:\\TAVRO\\CONF.TXT");
+    ASSERT_FALSE(staged.empty());
+    EXPECT_EQ(readFile(staged), std::optional<std::string>("w=" + windowsDir() + "\r\n"));
+    carryOutPendingOperations();
+    EXPECT_EQ(readFile("C:\\TAVRO\\CONF.TXT"), std::optional<std::string>("w=" + windowsDir() + "\r\n"));
 }
 
 TEST_F(FileActions, SubstWithMissingTargetDirectoryTouchesNothing) {

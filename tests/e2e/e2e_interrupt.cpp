@@ -246,7 +246,7 @@ TEST(Interrupt, PowerCutAtAnyCallLeavesIniFilesAndProductFilesWhole) {
         EXPECT_EQ(readFile(kProduct + "\\BIG1.DAT"), std::optional<std::string>(cut.big1New));
     }
 
-    const std::vector<unsigned long> ks = cutPoints(names, 40);
+    const std::vector<unsigned long> ks = cutPoints(names, 39);
     int failures = 0;
     unsigned long cutsMidCopy = 0;
     const auto start = std::chrono::steady_clock::now();

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "harness.h"
@@ -107,12 +108,88 @@ TEST_F(Local, EraseWithAndWithoutBackup) {
                       "ERASE2=WINDOWS,E2E\\\\GONE.DLL,0\n"
                       "ERASE3=WINDOWS,E2E\\\\ABSENT.DLL\n");
     EXPECT_EQ(r.err, "");
+    // Moved to its backup name at once, the file is erased: no restart.
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_FALSE(exists(win("WININIT.INI")));
     EXPECT_FALSE(exists(win("E2E\\OLD.DLL")));
     EXPECT_EQ(readFile(win("E2E\\OLD.OLD")), std::optional<std::string>("kept"));
     EXPECT_FALSE(exists(win("E2E\\GONE.DLL")));
     EXPECT_FALSE(exists(win("E2E\\GONE.OLD")));
     // Erasing a file that is not there does nothing.
     EXPECT_EQ(readFile(win("E2E\\ABSENT.OLD")), std::optional<std::string>("untouched"));
+}
+
+// ERASE under the default backup setting, then FILE of the same name: the
+// erase is done at once, so nothing at the next start of Windows removes the
+// new file.
+TEST_F(Local, EraseWithBackupThenFileOfTheSameNameKeepsTheNewFile) {
+    const std::pair<std::string, int> systems[] = {{"win98", 7}, {"nt40", 8}};
+    for (const auto &system : systems) {
+        SCOPED_TRACE(system.first);
+        SetUp();
+        installProduct("C:\\TAVRO", 0);
+        writeFile("C:\\TAVRO\\TVX.DLL", "old version");
+        patch().writeFile("TVX.DLL", "new version");
+        RunResult r = run("ERASE1=TAVRO,TVX.DLL\n"
+                          "FILE1=TAVRO,TVX.DLL\n",
+                          {}, system.first, system.second);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, kBanner + kComplete);
+        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_FALSE(exists(win("WININIT.INI")));
+        EXPECT_TRUE(pendingMoves().empty());
+        EXPECT_EQ(readFile("C:\\TAVRO\\TVX.DLL"), std::optional<std::string>("new version"));
+        EXPECT_EQ(readFile("C:\\TAVRO\\TVX.OLD"), std::optional<std::string>("old version"));
+        restartWindows();
+        EXPECT_EQ(readFile("C:\\TAVRO\\TVX.DLL"), std::optional<std::string>("new version"));
+        EXPECT_EQ(readFile("C:\\TAVRO\\TVX.OLD"), std::optional<std::string>("old version"));
+    }
+}
+
+// RENAME under the default backup setting onto a name not yet taken: there is
+// nothing to back up, the file is moved at once and an older backup of that
+// name stays.
+TEST_F(Local, RenameWithBackupOntoMissingDestinationIsDoneAtOnce) {
+    const std::pair<std::string, int> systems[] = {{"win98", 7}, {"nt40", 8}};
+    for (const auto &system : systems) {
+        SCOPED_TRACE(system.first);
+        SetUp();
+        installProduct("C:\\TAVRO", 0);
+        makeDirs("C:\\TAVRO\\DOCS");
+        writeFile("C:\\TAVRO\\NOTES.TXT", "notes");
+        writeFile("C:\\TAVRO\\DOCS\\NOTES.OLD", "older notes");
+        RunResult r = run("RENAME1=TAVRO,NOTES.TXT,DOCS\\\\NOTES.TXT\n", {}, system.first, system.second);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, kBanner + kComplete);
+        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_FALSE(exists("C:\\TAVRO\\NOTES.TXT"));
+        EXPECT_EQ(readFile("C:\\TAVRO\\DOCS\\NOTES.TXT"), std::optional<std::string>("notes"));
+        EXPECT_EQ(readFile("C:\\TAVRO\\DOCS\\NOTES.OLD"), std::optional<std::string>("older notes"));
+        EXPECT_FALSE(exists(win("WININIT.INI")));
+        EXPECT_TRUE(pendingMoves().empty());
+    }
+}
+
+// ERASE with backup of a file in use: the backup rename waits for the
+// restart, and the deletion is registered after it.
+TEST_F(Local, EraseWithBackupOfFileInUseWaitsBehindTheBackupRename) {
+    installProduct("C:\\TAVRO", 0);
+    writeFile("C:\\TAVRO\\BUSY.DLL", "busy");
+    FileLock lock("C:\\TAVRO\\BUSY.DLL");
+    ASSERT_TRUE(lock.locked());
+    RunResult r = run("ERASE1=TAVRO,BUSY.DLL,1\n");
+    lock.release();
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete + kRestart);
+    EXPECT_EQ(r.exitCode, 3010u);
+    EXPECT_EQ(readFile("C:\\TAVRO\\BUSY.DLL"), std::optional<std::string>("busy"));
+    EXPECT_EQ(readFile(win("WININIT.INI")),
+              std::optional<std::string>("[rename]\r\nC:\\TAVRO\\BUSY.OLD=C:\\TAVRO\\BUSY.DLL\r\n"
+                                         "NUL=C:\\TAVRO\\BUSY.DLL\r\n"));
+    restartWindows();
+    EXPECT_FALSE(exists("C:\\TAVRO\\BUSY.DLL"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\BUSY.OLD"), std::optional<std::string>("busy"));
 }
 
 TEST_F(Local, EraseOfFileInUseIsDeferredOnWindows98) {
@@ -224,6 +301,9 @@ TEST_F(Local, DebugTraceOfEachAction) {
     EXPECT_FALSE(exists("C:\\TAVRO\\B.TXT"));
     EXPECT_FALSE(exists("C:\\TAVRO\\C.TXT"));
     EXPECT_EQ(readFile("C:\\TAVRO\\C.OLD"), std::optional<std::string>("a"));
+    // The erase with backup was done at once: nothing waits for a restart.
+    EXPECT_EQ(r.out.find("Lock Src"), std::string::npos) << r.out;
+    EXPECT_FALSE(exists(win("WININIT.INI")));
 }
 
 // The file calls of COPY, RENAME and ERASE are made to fail once, in turn,

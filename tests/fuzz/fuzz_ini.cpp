@@ -62,20 +62,19 @@ void checkInvariant(const ini::Table &t) {
 }
 
 void checkRoundTrip(const ini::Table &t) {
+    // Every line comes back whole and unchanged, whatever its length.
     std::string text = t.serialize();
-    std::vector<std::string> back = ini::splitLines(text.data(), text.size());
-    // Every line comes back as its 254-character pieces (and an empty one
-    // when it fills its last piece exactly).
-    std::vector<std::string> expected;
-    for (const std::string &line : t.lines()) {
-        std::size_t pos = 0;
-        do {
-            expected.push_back(line.substr(pos, ini::kMaxReadLine));
-            pos += ini::kMaxReadLine;
-        } while (pos < line.size());
-        if (!line.empty() && line.size() % ini::kMaxReadLine == 0) expected.push_back(std::string());
+    require(ini::splitLines(text.data(), text.size()) == t.lines());
+    // So does the file a text-mode write leaves on disk, unless a Ctrl-Z in
+    // a line ends the text early.
+    bool ctrlZ = false;
+    for (const std::string &line : t.lines())
+        if (line.find('\x1a') != std::string::npos) ctrlZ = true;
+    if (!ctrlZ) {
+        std::string disk = ini::textModeExpand(text);
+        std::string read = ini::textModeTranslate(disk.data(), disk.size());
+        require(ini::splitLines(read.data(), read.size()) == t.lines());
     }
-    require(back == expected);
 }
 
 } // namespace
@@ -85,12 +84,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const char *bytes = reinterpret_cast<const char *>(data);
     std::string text = ini::textModeTranslate(bytes, size);
     std::vector<std::string> lines = ini::splitLines(text.data(), text.size());
+    // The lines and their line ends are exactly the text.
+    std::string joined;
     for (const std::string &line : lines) {
-        require(line.size() <= ini::kMaxReadLine);
         require(line.find('\n') == std::string::npos);
-        require(std::strlen(line.c_str()) == line.size());
+        joined += line;
+        joined += '\n';
     }
-    // Reading the split text again gives the same lines when none was cut.
+    require(joined == text || joined == text + "\n");
     ini::Table t;
     t.assign(lines);
     checkInvariant(t);
@@ -106,9 +107,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             std::size_t before = t.count();
             switch (src.byte() % 6) {
             case 0: { // set
+                bool found = t.findSection(section.c_str()) >= 0;
                 bool changed = t.setValue(section.c_str(), key.c_str(), value.c_str());
-                require(changed == (headerFits || t.findSection(section.c_str()) >= 0));
+                require(changed == (headerFits || found));
                 if (headerFits) require(t.findSection(section.c_str()) >= 0);
+                // A read finds what was set, unless the key cannot begin a
+                // line of its own (leading blanks, or a "[").
+                bool plainKey = key.empty() || (!ini::isBlank(key[0]) && key[0] != '[');
+                if (changed && plainKey && value.find('\0') == std::string::npos) {
+                    const char *v = t.lookup(section.c_str(), key.c_str());
+                    require(v != nullptr && value == v);
+                }
                 break;
             }
             case 1: // delete a key

@@ -92,8 +92,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         require(list.next() == 0);
     }
 
+    // The default bound, and a small one taken from the input, cut the
+    // plain expansion at that length.
+    const std::string full = reference(entries, marker, text);
     std::string expanded = text;
     list.substitute(expanded);
-    require(expanded == reference(entries, marker, text));
+    require(expanded == full.substr(0, SubstituteClass::kTextMax));
+    const std::size_t limit = (static_cast<std::size_t>(data[0]) * 7 + size) % 97;
+    std::string bounded = text;
+    list.substitute(bounded, limit);
+    require(bounded == full.substr(0, limit));
     return 0;
 }

@@ -42,30 +42,36 @@ TEST(IniSplit, FinalLineWithAndWithoutLineEnd) {
     EXPECT_EQ(split("x\n\ny"), (Lines{"x", "", "y"}));
 }
 
-TEST(IniSplit, LongPhysicalLinesAreCutAt254) {
+TEST(IniSplit, LongPhysicalLinesAreKeptWhole) {
     std::string l300(300, 'q');
     for (size_t i = 0; i < l300.size(); ++i) l300[i] = static_cast<char>('a' + i % 26);
-    Lines got = split(l300 + "\nnext\n");
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0], l300.substr(0, 254));
-    EXPECT_EQ(got[1], l300.substr(254));
-    EXPECT_EQ(got[1].size(), 46u);
-    EXPECT_EQ(got[2], "next");
+    EXPECT_EQ(split(l300 + "\nnext\n"), (Lines{l300, "next"}));
 
-    // Exactly 254 characters: its line end is read on its own.
-    std::string l254(254, 'z');
-    EXPECT_EQ(split(l254 + "\nafter\n"), (Lines{l254, "", "after"}));
-    // 253 characters fit together with their line end.
-    std::string l253(253, 'y');
-    EXPECT_EQ(split(l253 + "\nafter\n"), (Lines{l253, "after"}));
-    // 508 characters and no line end: two full reads.
-    std::string l508(508, 'w');
-    EXPECT_EQ(split(l508), (Lines{l508.substr(0, 254), l508.substr(254)}));
+    // Lengths around the old 254-character read: no piece, no extra line.
+    for (size_t n : {253u, 254u, 255u, 256u, 508u}) {
+        SCOPED_TRACE(n);
+        std::string line(n, 'z');
+        EXPECT_EQ(split(line + "\nafter\n"), (Lines{line, "after"}));
+        EXPECT_EQ(split(line), Lines{line});
+        EXPECT_EQ(split(line + "\n"), Lines{line});
+    }
+    // A very long line.
+    std::string huge(100000, 'h');
+    Lines got = split("a\n" + huge + "\nb");
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[1].size(), huge.size());
 }
 
-TEST(IniSplit, NulInsideAReadEndsTheKeptText) {
+TEST(IniSplit, NulBytesStayInTheirLine) {
     std::string text("ab\0cd\nef\n", 9);
-    EXPECT_EQ(split(text), (Lines{"ab", "ef"}));
+    Lines got = split(text);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0], std::string("ab\0cd", 5));
+    EXPECT_EQ(got[1], "ef");
+    // Seen as text, the line ends at the NUL; written back, it is whole.
+    Table t = tableOf(got);
+    EXPECT_STREQ(t.lineAt(0), "ab");
+    EXPECT_EQ(t.serialize(), text);
 }
 
 TEST(IniSplit, TextModeTranslation) {
@@ -75,12 +81,18 @@ TEST(IniSplit, TextModeTranslation) {
     EXPECT_EQ(split(text), (Lines{"[A]", "k=v", "lone\rcr", "", "tail"}));
     std::string eof = "a\r\nb\x1a" "c\r\n";
     EXPECT_EQ(ini::textModeTranslate(eof.data(), eof.size()), "a\nb");
-    EXPECT_EQ(ini::lineFromRead("abc\n"), "abc");
-    EXPECT_EQ(ini::lineFromRead("abc"), "abc");
-    EXPECT_EQ(ini::lineFromRead("\n"), "");
 }
 
-// ---- grammar ---------------------------------------------------------------
+TEST(IniSplit, TextModeWritingAndReadingBack) {
+    EXPECT_EQ(ini::textModeExpand(""), "");
+    EXPECT_EQ(ini::textModeExpand("a\nb\n\n"), "a\r\nb\r\n\r\n");
+    EXPECT_EQ(ini::textModeExpand("cr\r\n"), "cr\r\r\n");
+    // Lines as written to disk and read again come back unchanged, a CR at
+    // a line's end included.
+    Lines lines{"[A]", "k=v\r", std::string(300, 'x'), "", "\tz = 1 "};
+    std::string disk = ini::textModeExpand(tableOf(lines).serialize());
+    EXPECT_EQ(split(ini::textModeTranslate(disk.data(), disk.size())), lines);
+}
 
 TEST(IniGrammar, SectionLines) {
     EXPECT_TRUE(ini::isSectionLine("[A]"));
@@ -203,10 +215,35 @@ TEST(IniSet, ReplacesTheKeysLine) {
     EXPECT_EQ(t.lines(), (Lines{"[S]", "a=1", "Key=new", "b=2"}));
 }
 
-TEST(IniSet, PrefixTestTakesALongerKeyThatComesFirst) {
+TEST(IniSet, ALongerKeyIsNotTheKeysLine) {
     Table t = tableOf({"[S]", "SizeMax=1", "Size=5"});
     EXPECT_TRUE(t.setValue("S", "Size", "9"));
-    EXPECT_EQ(t.lines(), (Lines{"[S]", "Size=9", "Size=5"}));
+    EXPECT_EQ(t.lines(), (Lines{"[S]", "SizeMax=1", "Size=9"}));
+
+    Table u = tableOf({"[S]", "SizeMax=1", "", "[T]"});
+    EXPECT_TRUE(u.setValue("S", "Size", "9"));
+    EXPECT_EQ(u.lines(), (Lines{"[S]", "SizeMax=1", "Size=9", "", "[T]"}));
+    EXPECT_STREQ(u.lookup("S", "SizeMax"), "1");
+    EXPECT_STREQ(u.lookup("S", "Size"), "9");
+
+    // Deleting the shorter key leaves the longer one alone.
+    EXPECT_TRUE(u.setValue("S", "size", nullptr));
+    EXPECT_EQ(u.lines(), (Lines{"[S]", "SizeMax=1", "", "[T]"}));
+    EXPECT_FALSE(u.setValue("S", "Size", nullptr));
+    EXPECT_EQ(u.lines(), (Lines{"[S]", "SizeMax=1", "", "[T]"}));
+    expectInvariant(u);
+}
+
+TEST(IniSet, KeyLineIsFoundByTheRuleOfReads) {
+    EXPECT_STREQ(ini::valueOfKey("  Key  = v", "key"), " v");
+    EXPECT_STREQ(ini::valueOfKey("\tKEY=", "Key"), "");
+    EXPECT_EQ(ini::valueOfKey("KeyName=x", "Key"), nullptr);
+    EXPECT_EQ(ini::valueOfKey("Key x=1", "Key"), nullptr);
+    EXPECT_EQ(ini::valueOfKey(";Key=1", "Key"), nullptr);
+    EXPECT_EQ(ini::valueOfKey("Ke", "Key"), nullptr);
+    EXPECT_STREQ(ini::valueOfKey("=1", ""), "1");
+    EXPECT_EQ(ini::valueOfKey("x=1", ""), nullptr);
+    EXPECT_EQ(ini::valueOfKey(nullptr, "k"), nullptr);
 }
 
 TEST(IniSet, NewKeyGoesAboveTheEmptyLineClosingTheSection) {
@@ -245,10 +282,20 @@ TEST(IniSet, IndentedHeaderEndsTheSectionForEdits) {
     EXPECT_EQ(t.lines(), (Lines{"[A]", "x=1", "k=new", "  [B]", "k=old"}));
 }
 
-TEST(IniSet, IndentedKeyLineIsNotFoundByEdits) {
-    Table t = tableOf({"[A]", "  k=old"});
-    t.setValue("A", "k", "new");
-    EXPECT_EQ(t.lines(), (Lines{"[A]", "  k=old", "k=new"}));
+TEST(IniSet, IndentedKeyLineIsFoundByEdits) {
+    Table t = tableOf({"[A]", "  k=old", "x=1"});
+    EXPECT_TRUE(t.setValue("A", "k", "new"));
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "k=new", "x=1"}));
+    EXPECT_STREQ(t.lookup("A", "k"), "new");
+
+    Table u = tableOf({"[A]", "\tk  =  old", "x=1"});
+    EXPECT_TRUE(u.setValue("A", "K", "new"));
+    EXPECT_EQ(u.lines(), (Lines{"[A]", "K=new", "x=1"}));
+    // Deleting finds it too: no hidden line is left for reads.
+    Table w = tableOf({"[A]", "   k = old", "x=1"});
+    EXPECT_TRUE(w.setValue("A", "k", nullptr));
+    EXPECT_EQ(w.lines(), (Lines{"[A]", "x=1"}));
+    EXPECT_EQ(w.lookup("A", "k"), nullptr);
 }
 
 TEST(IniSet, MissingSectionIsAppendedAfterAnEmptyLine) {
@@ -287,10 +334,12 @@ TEST(IniSet, DeleteSectionTakesCommentsAndEmptyLinesUpToTheNextHeader) {
     expectInvariant(t);
 }
 
-TEST(IniSet, EmptyKeyTakesTheFirstLine) {
+TEST(IniSet, EmptyKeyTakesOnlyALineWithoutName) {
     Table t = tableOf({"[A]", "x=1"});
     t.setValue("A", "", "v");
-    EXPECT_EQ(t.lines(), (Lines{"[A]", "=v"}));
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "x=1", "=v"}));
+    t.setValue("A", "", "w");
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "x=1", "=w"}));
 }
 
 TEST(IniSet, OverlongSectionIsRefused) {
@@ -393,12 +442,26 @@ TEST(IniRoundTrip, SerialiseAndReadBackKeepsEveryLine) {
     EXPECT_EQ(split(text), lines);
 }
 
-TEST(IniRoundTrip, LongLineBecomesTwoAfterSaving) {
-    Table t;
+TEST(IniRoundTrip, LongLinesSurviveSavingByteForByte) {
+    std::string l300(300, 'q');
+    for (size_t i = 0; i < l300.size(); ++i) l300[i] = static_cast<char>('A' + i % 26);
+    std::string l254(254, 'z');
+    std::string disk = "[boot]\r\nshell=x\r\n" + l300 + "\r\n" + l254 + "\r\n\r\n[386Enh]\r\ndevice=a\r\n";
+    std::string text = ini::textModeTranslate(disk.data(), disk.size());
+    Table t = tableOf(split(text));
+    ASSERT_EQ(t.count(), 7u);
+    EXPECT_EQ(t.lines()[2], l300);
+    EXPECT_EQ(t.lines()[3], l254);
+    // A change elsewhere writes every other line back as it was.
+    EXPECT_TRUE(t.setValue("386Enh", "device", "b"));
+    std::string expected = disk;
+    expected.replace(expected.find("device=a"), 8, "device=b");
+    EXPECT_EQ(ini::textModeExpand(t.serialize()), expected);
+
+    // A long value set by the program is one line when read back.
+    Table u;
     std::string value(300, 'v');
-    t.setValue("A", "k", value.c_str());
-    Lines back = split(t.serialize());
-    ASSERT_EQ(back.size(), 3u);
-    EXPECT_EQ(back[1], ("k=" + value).substr(0, 254));
-    EXPECT_EQ(back[2], ("k=" + value).substr(254));
+    u.setValue("A", "k", value.c_str());
+    Lines back = split(u.serialize());
+    EXPECT_EQ(back, (Lines{"[A]", "k=" + value}));
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -167,4 +168,86 @@ TEST(SubstituteList, CopiesKeepTheirOwnCursor) {
     SubstituteClass &alias = assigned;
     assigned = alias;
     EXPECT_EQ(expand(assigned, "\\c"), "3");
+}
+
+namespace {
+
+// The expansion built without a bound, the plain way, for the engine's list.
+std::string unbounded(const std::string &product, const std::string &windows, const std::string &text) {
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') {
+            out += '\\';
+            i += 2;
+        } else if (text.compare(i, 6, "\\TAVRO") == 0) {
+            out += product;
+            i += 6;
+        } else if (text.compare(i, 8, "\\WINDOWS") == 0) {
+            out += windows;
+            i += 8;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(SubstituteBound, ResultIsCutAtTheDefaultLimit) {
+    EXPECT_EQ(SubstituteClass::kTextMax, 1023u);
+    const std::string product = "C:\\" + std::string(200, 'P');
+    const std::string windows = "C:\\WINDOWS";
+    const SubstituteClass list = engineList(product, windows);
+
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += "\\TAVRO;\\WINDOWS;";
+    const std::string full = unbounded(product, windows, text);
+    ASSERT_GT(full.size(), 1023u);
+    const std::string got = expand(list, text);
+    EXPECT_EQ(got.size(), 1023u);
+    EXPECT_EQ(got, full.substr(0, 1023));
+
+    // A text that fits exactly is kept whole, one more character is cut.
+    std::string fits = std::string(1023 - product.size(), 'x') + "\\TAVRO";
+    EXPECT_EQ(expand(list, fits), std::string(1023 - product.size(), 'x') + product);
+    fits += "y";
+    EXPECT_EQ(expand(list, fits).size(), 1023u);
+    EXPECT_EQ(expand(list, fits).back(), 'P');
+
+    // A plain text longer than the limit is cut too.
+    EXPECT_EQ(expand(list, std::string(5000, 'z')), std::string(1023, 'z'));
+}
+
+TEST(SubstituteBound, GivenLimitCutsInsideAValueOrAMarker) {
+    const SubstituteClass list = engineList("D:\\PRODUCT", "C:\\WINDOWS");
+    auto cut = [&](std::string text, size_t limit) {
+        list.substitute(text, limit);
+        return text;
+    };
+    EXPECT_EQ(cut("ab\\TAVRO\\SUB", 6), "abD:\\P");
+    EXPECT_EQ(cut("ab\\TAVRO\\SUB", 12), "abD:\\PRODUCT");
+    EXPECT_EQ(cut("ab\\TAVRO\\SUB", 13), "abD:\\PRODUCT\\");
+    EXPECT_EQ(cut("a\\\\\\\\b", 2), "a\\");
+    EXPECT_EQ(cut("a\\\\\\\\b", 3), "a\\\\");
+    EXPECT_EQ(cut("anything", 0), "");
+    // The doubled marker before a name still keeps it literal at the edge.
+    EXPECT_EQ(cut("\\\\WINDOWS", 8), "\\WINDOWS");
+    // A limit beyond the result changes nothing.
+    EXPECT_EQ(cut("\\WINDOWS\\X", 100000), "C:\\WINDOWS\\X");
+}
+
+// Expanding in a copy leaves the fields that follow in the same line
+// untouched, however much the value grows.
+TEST(SubstituteBound, LaterFieldsOfALineAreNotTouched) {
+    const std::string product = "C:\\" + std::string(250, 'Q');
+    const SubstituteClass list = engineList(product, "C:\\WINDOWS");
+    std::vector<std::string> fields = {"", "END", "\\TAVRO"};
+    for (int i = 0; i < 30; ++i) fields[0] += "\\TAVRO\\WINDOWS";
+    list.substitute(fields[0]);
+    EXPECT_EQ(fields[0].size(), 1023u);
+    EXPECT_EQ(fields[1], "END");
+    EXPECT_EQ(fields[2], "\\TAVRO");
+    list.substitute(fields[2]);
+    EXPECT_EQ(fields[2], product);
 }

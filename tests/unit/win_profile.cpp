@@ -161,23 +161,39 @@ TEST_F(ProfileFile, ReadsValuesAndWalksLines) {
     EXPECT_FALSE(Profile::isSectionLine(p.lineAt(6)));
 }
 
-TEST_F(ProfileFile, LongPhysicalLinesAreSplitAndWrittenBackSplit) {
+TEST_F(ProfileFile, LongPhysicalLinesAreKeptWholeAndWrittenBackByteForByte) {
     std::string l300;
     for (int i = 0; i < 300; ++i) l300 += static_cast<char>('a' + i % 26);
     std::string l254(254, 'z');
-    writeBytes(ini, "[A]\r\n" + l300 + "\r\n" + l254 + "\r\nk=1\r\n");
+    std::string l5000(5000, 'w');
+    const std::string before = "[boot]\r\nshell=x\r\n[386Enh]\r\ndevice=" + l300 + "\r\n" + l254 + "\r\n" + l5000 +
+                               "\r\n\r\n[A]\r\nk=1\r\n";
+    writeBytes(ini, before);
     {
         Profile p(ini, Profile::FileMode);
-        ASSERT_EQ(p.lineCount(), 6);
-        EXPECT_EQ(std::string(p.lineAt(1)), l300.substr(0, 254));
-        EXPECT_EQ(std::string(p.lineAt(2)), l300.substr(254));
-        EXPECT_EQ(std::string(p.lineAt(3)), l254);
-        EXPECT_STREQ(p.lineAt(4), ""); // the line end of the 254-character line
-        EXPECT_STREQ(p.lineAt(5), "k=1");
+        ASSERT_EQ(p.lineCount(), 9);
+        EXPECT_EQ(std::string(p.lineAt(3)), "device=" + l300);
+        EXPECT_EQ(std::string(p.lineAt(4)), l254);
+        EXPECT_EQ(std::string(p.lineAt(5)), l5000);
+        EXPECT_STREQ(p.lineAt(6), "");
+        EXPECT_EQ(p.getString("386Enh", "device", "d"), l300);
         p.setValue("A", "k", "2");
     }
-    EXPECT_EQ(readBytes(ini).value(),
-              "[A]\r\n" + l300.substr(0, 254) + "\r\n" + l300.substr(254) + "\r\n" + l254 + "\r\n\r\nk=2\r\n");
+    std::string expected = before;
+    expected.replace(expected.find("k=1"), 3, "k=2");
+    EXPECT_EQ(readBytes(ini).value(), expected);
+}
+
+TEST_F(ProfileFile, OddBytesOfUntouchedLinesSurviveASave) {
+    // A NUL, a lone CR and a CR before the line end belong to their lines.
+    static const char kBefore[] = "[A]\r\nbin=a\0b\r\nlone\rcr\r\ntail\r\r\n[B]\r\nk=1";
+    static const char kAfter[] = "[A]\r\nbin=a\0b\r\nlone\rcr\r\ntail\r\r\n[B]\r\nk=2\r\n";
+    const std::string before(kBefore, sizeof kBefore - 1);
+    writeBytes(ini, before);
+    Profile p(ini, Profile::FileMode);
+    EXPECT_EQ(p.getString("A", "bin", "d"), "a"); // read as text, it ends at the NUL
+    p.setValue("B", "k", "2");
+    EXPECT_EQ(readBytes(ini).value(), std::string(kAfter, sizeof kAfter - 1));
 }
 
 TEST_F(ProfileFile, UnixLineEndsAndMissingFinalLineEnd) {
@@ -214,16 +230,33 @@ TEST_F(ProfileFile, DeleteOnMissingFileCreatesItEmpty) {
 TEST_F(ProfileFile, EditsFollowTheLineRules) {
     writeBytes(ini, "[A]\r\nSizeMax=1\r\nx=1\r\n\r\n[B]\r\n[C]\r\nc=1\r\n\r\n");
     Profile p(ini, Profile::FileMode);
-    p.setValue("A", "Size", "5"); // takes SizeMax=1, which comes first
+    p.setValue("A", "Size", "5"); // a new line: SizeMax=1 is another key
     p.setValue("A", "new", "n");  // above the empty line closing [A]
     p.setValue("B", "b", "1");    // directly before [C]
     p.setValue("C", "k", "v");    // above the file's final empty line
     p.setValue("D", "d", "1");    // appended
     EXPECT_EQ(readBytes(ini).value(),
-              "[A]\r\nSize=5\r\nx=1\r\nnew=n\r\n\r\n[B]\r\nb=1\r\n[C]\r\nc=1\r\nk=v\r\n\r\n[D]\r\nd=1\r\n");
+              "[A]\r\nSizeMax=1\r\nx=1\r\nSize=5\r\nnew=n\r\n\r\n[B]\r\nb=1\r\n[C]\r\nc=1\r\nk=v\r\n\r\n[D]\r\nd=1\r\n");
+    EXPECT_EQ(p.getString("A", "SizeMax", "d"), "1");
+    EXPECT_EQ(p.getString("A", "Size", "d"), "5");
     p.setValue("A", "x", nullptr);
+    p.setValue("A", "size", nullptr);
     p.setValue("C", nullptr, nullptr);
-    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nSize=5\r\nnew=n\r\n\r\n[B]\r\nb=1\r\n[D]\r\nd=1\r\n");
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nSizeMax=1\r\nnew=n\r\n\r\n[B]\r\nb=1\r\n[D]\r\nd=1\r\n");
+}
+
+TEST_F(ProfileFile, IndentedKeyLineIsSetAndDeletedNotDuplicated) {
+    writeBytes(ini, "[A]\r\n   Path = C:\\OLD\r\nx=1\r\n");
+    Profile p(ini, Profile::FileMode);
+    EXPECT_EQ(p.getString("A", "path", "d"), " C:\\OLD");
+    p.setValue("A", "Path", "C:\\NEW");
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nPath=C:\\NEW\r\nx=1\r\n");
+    EXPECT_EQ(p.getString("A", "path", "d"), "C:\\NEW");
+    writeBytes(ini, "[A]\r\n\tPath =C:\\OLD\r\nx=1\r\n");
+    Profile q(ini, Profile::FileMode);
+    q.setValue("A", "PATH", nullptr);
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nx=1\r\n");
+    EXPECT_EQ(q.getString("A", "Path", "gone"), "gone");
 }
 
 TEST_F(ProfileFile, AddValueSavesOnlyWhenItAdds) {
@@ -349,13 +382,10 @@ struct SaveFault {
 
 TEST_F(ProfileFile, EveryFailedStepOfSaveKeepsTheOriginal) {
     const SaveFault faults[] = {
-        {"short write of a line", sys::Call::fwrite, 2, ERROR_DISK_FULL, true},
-        {"short write of the last line", sys::Call::fwrite, 7, ERROR_DISK_FULL, true},
-        {"failed write", sys::Call::fwrite, 1, ERROR_DISK_FULL, false},
-        {"failed flush", sys::Call::fflush, 1, ERROR_DISK_FULL, false},
-        {"failed close", sys::Call::fclose, 1, ERROR_DISK_FULL, false},
-        {"temporary file not opened", sys::Call::fopen, 1, ERROR_ACCESS_DENIED, false},
-        {"temporary name not created", sys::Call::CreateFileA, 1, ERROR_ACCESS_DENIED, false},
+        {"short write", sys::Call::WriteFile, 1, ERROR_DISK_FULL, true},
+        {"failed write", sys::Call::WriteFile, 1, ERROR_DISK_FULL, false},
+        {"failed close", sys::Call::CloseHandle, 1, ERROR_DISK_FULL, false},
+        {"temporary file not created", sys::Call::CreateFileA, 1, ERROR_ACCESS_DENIED, false},
         {"replacing move refused", sys::Call::MoveFileExA, 1, ERROR_SHARING_VIOLATION, false},
     };
     for (const SaveFault &f : faults) {
@@ -446,18 +476,28 @@ TEST_F(ProfileFile, Windows95ReplacementRestoresTheOriginalOnFailure) {
 }
 
 TEST_F(ProfileFile, UnreadableFileIsNotWrittenOver) {
-    writeBytes(ini, original);
-    setWriteTime(ini, 2000, 1, 1);
-    Profile p(ini, Profile::FileMode);
-    setWriteTime(ini, 2000, 1, 2); // makes the next operation read again
-    sys::resetFaults();
-    sys::failCall(sys::Call::fopen, 1, ERROR_SHARING_VIOLATION);
-    expectError21([&] { p.setValue("Patch", "Name", "P2"); }, ini);
-    sys::resetFaults();
-    EXPECT_EQ(readBytes(ini).value(), original);
-    // Readable again: the next operation reads it and keeps every line.
-    p.setValue("Patch", "Name", "P2");
-    EXPECT_EQ(readBytes(ini).value(), "; keep me\r\n[Patch]\r\nName=P2\r\nCount=12abc\r\n\r\n[Other]\r\nx=1\r\n");
+    const SaveFault faults[] = {
+        {"file not opened", sys::Call::CreateFileA, 1, ERROR_SHARING_VIOLATION, false},
+        {"first read fails", sys::Call::ReadFile, 1, ERROR_READ_FAULT, false},
+        {"read after the content fails", sys::Call::ReadFile, 2, ERROR_READ_FAULT, false},
+    };
+    for (const SaveFault &f : faults) {
+        SCOPED_TRACE(f.name);
+        writeBytes(ini, original);
+        setWriteTime(ini, 2000, 1, 1);
+        Profile p(ini, Profile::FileMode);
+        setWriteTime(ini, 2000, 1, 2); // makes the next operation read again
+        sys::resetFaults();
+        sys::failCall(f.call, f.nth, f.error, f.shortWrite);
+        expectError21([&] { p.setValue("Patch", "Name", "P2"); }, ini);
+        EXPECT_TRUE(sys::faultFired());
+        sys::resetFaults();
+        EXPECT_EQ(readBytes(ini).value(), original);
+        // Readable again: the next operation reads it and keeps every line.
+        p.setValue("Patch", "Name", "P2");
+        EXPECT_EQ(readBytes(ini).value(),
+                  "; keep me\r\n[Patch]\r\nName=P2\r\nCount=12abc\r\n\r\n[Other]\r\nx=1\r\n");
+    }
 }
 
 TEST_F(ProfileFile, NoMemoryForALineRaisesError1WithItsSize) {

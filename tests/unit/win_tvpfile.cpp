@@ -697,6 +697,46 @@ TEST_F(FileOps, OverlongPathsAreRefused) {
     EXPECT_EQ(cfg.replacementPending(), 0);
 }
 
+// ---- the staged path ------------------------------------------------------------
+
+TEST_F(FileOps, StagedPathNamesTheRegisteredTemporaryCopy) {
+    writeBytes(src + "\\X.DLL", "new");
+    setTime(src + "\\X.DLL", kNew);
+    writeBytes(dst + "\\X.DLL", "old");
+    setTime(dst + "\\X.DLL", kOld);
+
+    // Copied at once: no staged copy; a previous value is cleared.
+    std::string staged = "left over";
+    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\Y.DLL", tmp.c_str(), &cfg, 0, 0, &staged), Created);
+    EXPECT_EQ(staged, "");
+
+    // Without backup the older destination is replaced at restart.
+    staged = "left over";
+    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 0, &staged), ReplacedOlder);
+    EXPECT_EQ(staged, firstTempName());
+    EXPECT_EQ(readBytes(staged), "new");
+    EXPECT_EQ(renameLines(), std::vector<std::string>{dst + "\\X.DLL=" + staged});
+
+    // The same through copyFileIn on the NT family.
+    ConfigData nt;
+    nt.setOsFamily(2);
+    writeBytes(dst + "\\Z.DLL", "old");
+    setTime(dst + "\\Z.DLL", kOld);
+    std::string stagedIn;
+    EXPECT_EQ(copyFileIn(src, dst, tmp.c_str(), "X.DLL", "Z.DLL", &nt, 0, 0, &stagedIn), ReplacedOlder);
+    ASSERT_FALSE(stagedIn.empty());
+    EXPECT_NE(upper(stagedIn), upper(staged));
+    EXPECT_EQ(readBytes(stagedIn), "new");
+    const auto moves = pendingMoves();
+    ASSERT_EQ(moves.size(), 1u);
+    EXPECT_EQ(upper(moves[0].first), upper(stagedIn));
+
+    // Nothing done: empty.
+    stagedIn = "left over";
+    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\Y.DLL", tmp.c_str(), &cfg, 0, 1, &stagedIn), SameDate);
+    EXPECT_EQ(stagedIn, "");
+}
+
 // ---- renameFile --------------------------------------------------------------------
 
 TEST_F(FileOps, RenameAtOnce) {
@@ -717,27 +757,47 @@ TEST_F(FileOps, RenameWithBackupMovesTheDestinationAside) {
     EXPECT_EQ(cfg.replacementPending(), 0);
 }
 
-TEST_F(FileOps, RenameWithBackupAndNoDestinationDefersBothSteps) {
+// With no destination there is nothing to back up: the rename is done at
+// once on both families, and an unrelated backup file is left alone.
+TEST_F(FileOps, RenameWithBackupAndNoDestinationIsDoneAtOnce) {
+    for (int family : {1, 2}) {
+        SCOPED_TRACE("family " + std::to_string(family));
+        SetUp();
+        cfg.setOsFamily(family);
+        cfg.setReplacementPending(0);
+        writeBytes(src + "\\A.TXT", "a");
+        writeBytes(dst + "\\B.OLD", "an older backup");
+        renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 0, 1);
+        EXPECT_EQ(cfg.replacementPending(), 0);
+        EXPECT_FALSE(exists(src + "\\A.TXT"));
+        EXPECT_EQ(readBytes(dst + "\\B.TXT"), "a");
+        EXPECT_EQ(readBytes(dst + "\\B.OLD"), "an older backup");
+        EXPECT_FALSE(exists(win + "\\WININIT.INI"));
+        EXPECT_TRUE(pendingMoves().empty());
+
+        // The same through renameFileIn, with force as well.
+        writeBytes(src + "\\C.TXT", "c");
+        renameFileIn(src, dst, "C.TXT", "D.TXT", &cfg, 1, 1);
+        EXPECT_EQ(cfg.replacementPending(), 0);
+        EXPECT_EQ(readBytes(dst + "\\D.TXT"), "c");
+        EXPECT_FALSE(exists(dst + "\\D.OLD"));
+        EXPECT_FALSE(exists(win + "\\WININIT.INI"));
+        EXPECT_TRUE(pendingMoves().empty());
+    }
+}
+
+// Once a step of the operation is pending, the backup move of a missing
+// destination is still registered before the rename: the destination may
+// be put in place at the restart by the earlier registration.
+TEST_F(FileOps, RenameWithBackupOfMissingDestinationKeepsTheOrderWhenPending) {
     writeBytes(src + "\\A.TXT", "a");
+    cfg.setReplacementPending(1);
     renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 0, 1);
     EXPECT_EQ(cfg.replacementPending(), 1);
     EXPECT_TRUE(exists(src + "\\A.TXT"));
     EXPECT_FALSE(exists(dst + "\\B.TXT"));
     EXPECT_EQ(renameLines(), (std::vector<std::string>{dst + "\\B.OLD=" + dst + "\\B.TXT",
                                                         dst + "\\B.TXT=" + src + "\\A.TXT"}));
-
-    // The same on the NT family: the system takes a move of a missing file.
-    ConfigData nt;
-    nt.setOsFamily(2);
-    renameFile(src + "\\A.TXT", dst + "\\C.TXT", &nt, 0, 1);
-    EXPECT_EQ(nt.replacementPending(), 1);
-    EXPECT_TRUE(exists(src + "\\A.TXT"));
-    const auto moves = pendingMoves();
-    ASSERT_EQ(moves.size(), 2u);
-    EXPECT_EQ(upper(moves[0].first), upper(dst + "\\C.TXT"));
-    EXPECT_EQ(upper(moves[0].second), upper(dst + "\\C.OLD"));
-    EXPECT_EQ(upper(moves[1].first), upper(src + "\\A.TXT"));
-    EXPECT_EQ(upper(moves[1].second), upper(dst + "\\C.TXT"));
 }
 
 TEST_F(FileOps, RenameOntoExistingDestinationIsRegisteredWithReplacement) {
@@ -777,10 +837,15 @@ TEST_F(FileOps, OncePendingEveryLaterStepIsDeferredInOrder) {
 
 TEST_F(FileOps, RenameWithoutConfigDataRaises26) {
     writeBytes(src + "\\A.TXT", "a");
+    writeBytes(dst + "\\B.TXT", "b");
+    // The backup rename of the existing destination fails.
+    sys::failCall(sys::Call::MoveFileA, 1, ERROR_SHARING_VIOLATION);
     Error e = raised([&] { renameFile(src + "\\A.TXT", dst + "\\B.TXT", nullptr, 0, 1); });
+    EXPECT_TRUE(sys::faultFired());
+    sys::resetFaults();
     EXPECT_EQ(e.number, 26);
     EXPECT_EQ(e.message, dst + "\\B.TXT");
-    writeBytes(dst + "\\B.TXT", "b");
+    EXPECT_TRUE(exists(src + "\\A.TXT"));
     e = raised([&] { renameFile(src + "\\A.TXT", dst + "\\B.TXT", nullptr, 0, 0); });
     EXPECT_EQ(e.number, 26);
     EXPECT_EQ(e.message, src + "\\A.TXT");
@@ -804,25 +869,64 @@ TEST_F(FileOps, EraseDeletesAtOnce) {
     EXPECT_EQ(cfg.replacementPending(), 0);
 }
 
-TEST_F(FileOps, EraseWithBackupKeepsOldAndRegistersTheDeletion) {
+// The backup rename moves the file away at once: the erase is then done,
+// with nothing registered and no restart asked for.
+TEST_F(FileOps, EraseWithBackupIsDoneOnceTheFileIsMovedAside) {
     writeBytes(dst + "\\A.TXT", "a");
     writeBytes(dst + "\\A.OLD", "older");
     eraseFile(dst + "\\A.TXT", &cfg, 1);
     EXPECT_FALSE(exists(dst + "\\A.TXT"));
     EXPECT_EQ(readBytes(dst + "\\A.OLD"), "a");
-    EXPECT_EQ(cfg.replacementPending(), 1);
-    EXPECT_EQ(renameLines(), std::vector<std::string>{"NUL=" + dst + "\\A.TXT"});
+    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_FALSE(exists(win + "\\WININIT.INI"));
 
     ConfigData nt;
     nt.setOsFamily(2);
     writeBytes(dst + "\\B.TXT", "b");
     eraseFile(dst + "\\B.TXT", &nt, 1);
+    EXPECT_FALSE(exists(dst + "\\B.TXT"));
     EXPECT_EQ(readBytes(dst + "\\B.OLD"), "b");
+    EXPECT_EQ(nt.replacementPending(), 0);
+    EXPECT_TRUE(pendingMoves().empty());
+
+    // Without ConfigData too.
+    writeBytes(dst + "\\C.TXT", "c");
+    eraseFileIn(dst, "C.TXT", nullptr, 1);
+    EXPECT_FALSE(exists(dst + "\\C.TXT"));
+    EXPECT_EQ(readBytes(dst + "\\C.OLD"), "c");
+
+    // A file of the same name put there afterwards stays, whatever comes.
+    writeBytes(dst + "\\A.TXT", "new");
+    EXPECT_EQ(readBytes(dst + "\\A.TXT"), "new");
+    EXPECT_FALSE(exists(win + "\\WININIT.INI"));
+}
+
+// When the backup rename itself has to wait, the deletion waits after it.
+TEST_F(FileOps, EraseWithBackupRenameDeferredRegistersTheDeletionAfterIt) {
+    writeBytes(dst + "\\A.TXT", "a");
+    sys::failCall(sys::Call::MoveFileA, 1, ERROR_SHARING_VIOLATION);
+    eraseFile(dst + "\\A.TXT", &cfg, 1);
+    EXPECT_TRUE(sys::faultFired());
+    sys::resetFaults();
+    EXPECT_EQ(readBytes(dst + "\\A.TXT"), "a");
+    EXPECT_EQ(cfg.replacementPending(), 1);
+    EXPECT_EQ(renameLines(), (std::vector<std::string>{dst + "\\A.OLD=" + dst + "\\A.TXT",
+                                                        "NUL=" + dst + "\\A.TXT"}));
+
+    ConfigData nt;
+    nt.setOsFamily(2);
+    writeBytes(dst + "\\B.TXT", "b");
+    sys::failCall(sys::Call::MoveFileA, 1, ERROR_SHARING_VIOLATION);
+    eraseFile(dst + "\\B.TXT", &nt, 1);
+    sys::resetFaults();
     EXPECT_EQ(nt.replacementPending(), 1);
+    EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
     const auto moves = pendingMoves();
-    ASSERT_EQ(moves.size(), 1u);
+    ASSERT_EQ(moves.size(), 2u);
     EXPECT_EQ(upper(moves[0].first), upper(dst + "\\B.TXT"));
-    EXPECT_EQ(moves[0].second, "");
+    EXPECT_EQ(upper(moves[0].second), upper(dst + "\\B.OLD"));
+    EXPECT_EQ(upper(moves[1].first), upper(dst + "\\B.TXT"));
+    EXPECT_EQ(moves[1].second, "");
 }
 
 TEST_F(FileOps, EraseOfFileInUseIsDeferredOrRaises25) {

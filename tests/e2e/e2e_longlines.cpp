@@ -1,0 +1,112 @@
+// Lines longer than the engine's line buffers, run through the real program:
+// an over-long action line is cut, never read as a second line that acts,
+// and an INI file holding long lines keeps them byte for byte when an INI
+// line changes another key of it.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::string kBanner = "Tavro Patch Update Installer v2.00 Beta 6N\r\n";
+const std::string kComplete = "Patch update installation complete.\r\n";
+
+std::string profileWith(const std::string &body) {
+    return "[Patch]\nCondition0=Main,7,0,Tavro,root,x\n\n[Main]\n" + body;
+}
+
+std::string winIni(const std::string &name) { return windowsDir() + "\\" + name; }
+
+// `head`, filled with `fill` up to `at` characters, then `tail`, filled
+// with `fill` up to `total` characters.
+std::string lineOf(const std::string &head, size_t at, const std::string &tail, size_t total, char fill) {
+    std::string line = head;
+    line.resize(at, fill);
+    line += tail;
+    line.resize(total, fill);
+    return line;
+}
+
+class LongLines : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetMachine();
+        // The Windows directory outlives the reset: no file of an earlier run
+        // may stand in for one this run makes or must not make.
+        for (const char *name : {"CUT.INI", "SPLIT.INI", "AFTER.INI", "EXACT.INI", "BIG.INI"}) {
+            ::DeleteFileA(winIni(name).c_str());
+            ASSERT_FALSE(exists(winIni(name))) << name;
+        }
+        patchDir = std::make_unique<PatchDir>("LONGLINE");
+    }
+    RunResult run(const std::string &profile) {
+        patch().writeProfile(profile);
+        return runTavupd(patch());
+    }
+    std::unique_ptr<PatchDir> patchDir;
+    PatchDir &patch() { return *patchDir; }
+};
+
+} // namespace
+
+TEST_F(LongLines, ActionLineOf300CharactersIsCutNotSplit) {
+    installProduct("C:\\TAVRO", 0);
+    // From its 255th character on, the line reads as an action of its own.
+    const std::string head = "INI1=WINDOWS,CUT.INI,S,k,";
+    const std::string line = lineOf(head, 254, "INI2=WINDOWS,SPLIT.INI,S,k,tail", 300, 'v');
+    ASSERT_EQ(line.size(), 300u);
+    RunResult r = run(profileWith(line + "\nINI3=WINDOWS,AFTER.INI,S,k,1\n"));
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    EXPECT_EQ(r.exitCode, 0u);
+
+    // The line acted once, with its first 255 characters.
+    EXPECT_EQ(readFile(winIni("CUT.INI")),
+              std::optional<std::string>("[S]\r\nk=" + line.substr(head.size(), 255 - head.size()) + "\r\n"));
+    EXPECT_FALSE(exists(winIni("SPLIT.INI")));
+    // The line after it is still the next line.
+    EXPECT_EQ(readFile(winIni("AFTER.INI")), std::optional<std::string>("[S]\r\nk=1\r\n"));
+}
+
+TEST_F(LongLines, ActionLineOf254CharactersIsFollowedByNoEmptyLine) {
+    installProduct("C:\\TAVRO", 0);
+    // An empty line is no action; a line of 254 characters must not bring
+    // one, nor lose its last character.
+    const std::string head = "INI1=WINDOWS,EXACT.INI,S,k,";
+    const std::string line = lineOf(head, 253, "z", 254, 'v');
+    RunResult r = run(profileWith(line + "\nINI2=WINDOWS,EXACT.INI,S,n,2\n"));
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    EXPECT_EQ(readFile(winIni("EXACT.INI")),
+              std::optional<std::string>("[S]\r\nk=" + line.substr(head.size()) + "\r\nn=2\r\n"));
+}
+
+TEST_F(LongLines, LongLinesOfAnIniFileSurviveASaveByteForByte) {
+    installProduct("C:\\TAVRO", 0);
+    std::string load = "load=";
+    for (int i = 0; i < 60; ++i) load += "C:\\P" + std::to_string(i % 10) + ".EXE ";
+    load.resize(300);
+    const std::string exact(254, 'e');
+    std::string device = lineOf("device=", 1000, "", 1000, 'd');
+    const std::string before = "[windows]\r\n" + load + "\r\nrun=\r\n" + exact + "\r\n\r\n[386Enh]\r\n" + device +
+                               "\r\nkeep=1\r\n";
+    writeFile(winIni("BIG.INI"), before);
+
+    RunResult r = run(profileWith("INI1=WINDOWS,BIG.INI,windows,run,NEW.EXE\n"
+                                  "INI2=WINDOWS,BIG.INI,386Enh,keep,2\n"));
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    std::string expected = before;
+    expected.replace(expected.find("run="), 4, "run=NEW.EXE");
+    expected.replace(expected.find("keep=1"), 6, "keep=2");
+    EXPECT_EQ(readFile(winIni("BIG.INI")), std::optional<std::string>(expected));
+}
