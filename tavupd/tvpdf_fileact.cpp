@@ -4,11 +4,9 @@
 #include "tvpdf.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <optional>
 #include <string>
 
-#include <sys/stat.h>
 
 #include "nls.h"
 #include "paths.h"
@@ -48,6 +46,11 @@ void appendBackslash(std::string &path) {
 std::string fileNamePart(const std::string &name) {
     std::string copy = name;
     return pathFileName(copy);
+}
+
+// The error of a test for a name that does not exist.
+bool notFound(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
 }
 
 bool pathExists(const std::string &path) { return sys::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -123,10 +126,10 @@ void DataFile::findFile(const std::string &directory, const std::string &name, i
         return;
     }
 
-    // Present when it exists, and also when it exists but cannot be examined.
-    struct ::stat st {};
+    // Present when it exists, and also when the test fails for any reason
+    // other than the name not existing (it may exist but not be examinable).
     const std::string candidate = dir + file;
-    if (sys::stat(candidate.c_str(), &st) == 0 || errno != ENOENT)
+    if (sys::GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES || !notFound(::GetLastError()))
         installFile(config()->programDirectory(), dir, name, name, force, backup, compress);
 
     WIN32_FIND_DATAA data{};
