@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 
-
 #include "nls.h"
 #include "paths.h"
 #include "sys.h"

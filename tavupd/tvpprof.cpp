@@ -114,8 +114,10 @@ ReadResult readWhole(const std::string &path, std::size_t expected, std::string 
         std::size_t want = std::min<std::size_t>(room - used, 0x40000000u);
         DWORD got = 0;
         if (!sys::ReadFile(file.get(), &out[used], static_cast<DWORD>(want), &got, nullptr)) return ReadResult::Failed;
-        if (got == 0) break;
         used += got;
+        // A disk file gives fewer bytes than asked only at its end; a file
+        // that grew since its status was taken fills the buffer and is read on.
+        if (got < want) break;
     }
     out.resize(used);
     return ReadResult::Done;

@@ -1,4 +1,4 @@
-// Overlong input: profile lines past their 254 characters, paths at and past
+// Overlong input: profile lines past 255 characters, paths at and past
 // 259 characters (product directory, subdirectory fields, COPY and RENAME
 // destinations, a FINDFILE tree deeper than the limit), language-file lines
 // past 511 characters, registry values and subkey names past their buffers,
@@ -48,7 +48,7 @@ class Overlong : public ::testing::Test {
     std::unique_ptr<PatchDir> patchDir;
 };
 
-TEST_F(Overlong, ProfileLinePast254CharactersIsCutAndItsRestIsReportedAsALine) {
+TEST_F(Overlong, ProfileLinePast255CharactersIsCutAndItsRestIsNoLine) {
     installProduct("C:\\TAVRO", 0);
     writeFile("C:\\TAVRO\\LONG.INI", "[Sec]\r\nKey=old\r\n");
     const std::string head = "INI1=TAVRO,LONG.INI,Sec,Key,";
@@ -56,10 +56,11 @@ TEST_F(Overlong, ProfileLinePast254CharactersIsCutAndItsRestIsReportedAsALine) {
     RunResult r = run(profileWith(head + value + "\nINI2=TAVRO,LONG.INI,Sec,After,1\n"));
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0u);
-    // The first 254 characters are the action; the other 46 are a line that
-    // names no action.
-    EXPECT_EQ(r.err, kInvalid);
-    const std::string kept(254 - head.size(), 'v');
+    // The line is read whole and the action takes its first 255
+    // characters; the rest is not read as a line of its own.
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    const std::string kept(255 - head.size(), 'v');
     EXPECT_EQ(readFile("C:\\TAVRO\\LONG.INI"),
               std::optional<std::string>("[Sec]\r\nKey=" + kept + "\r\nAfter=1\r\n"));
 }

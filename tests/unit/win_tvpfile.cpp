@@ -319,8 +319,11 @@ TEST_F(FileOps, CopyOverNewerDestinationNeedsForce) {
 }
 
 TEST_F(FileOps, CopyOfLargeFileSpansSeveralBuffers) {
+    // Two and a half transfer buffers.
+    const size_t size = tvpfile_detail::kTransferBufferSize * 5 / 2;
     std::string big;
-    for (int i = 0; i < 10000; ++i) big += static_cast<char>(i * 7 + (i >> 8));
+    big.reserve(size);
+    for (size_t i = 0; i < size; ++i) big += static_cast<char>(i * 7 + (i >> 8));
     writeBytes(src + "\\BIG.BIN", big);
     EXPECT_EQ(copyFile(src + "\\BIG.BIN", dst + "\\BIG.BIN", tmp.c_str(), &cfg, 0, 0), Created);
     EXPECT_EQ(readBytes(dst + "\\BIG.BIN"), big);
@@ -549,8 +552,9 @@ struct CopyFault {
 // A failed write, read or time stamp leaves no partial file, and the original
 // that this copy moved to its backup name comes back.
 TEST_F(FileOps, FailedTransferRemovesThePartialFileAndRestoresTheOriginal) {
+    // More than one transfer buffer, so that the second read and write happen.
     std::string big;
-    for (int i = 0; i < 9000; ++i) big += static_cast<char>('a' + i % 26);
+    for (size_t i = 0; i < tvpfile_detail::kTransferBufferSize + 9000; ++i) big += static_cast<char>('a' + i % 26);
     const CopyFault faults[] = {
         {sys::Call::WriteFile, 2, true, 23, false}, {sys::Call::WriteFile, 1, false, 23, false},
         {sys::Call::ReadFile, 2, false, 24, true},  {sys::Call::SetDosFileTime, 1, false, 27, false},
