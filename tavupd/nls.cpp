@@ -140,27 +140,27 @@ void NLSClass::writeLog(const std::string &text) {
     std::fflush(logStream_);
 }
 
-int NLSClass::print(const char *format, ...) {
+int NLSClass::emit(FILE *stream, const char *format, va_list args) {
     std::string text;
-    va_list args;
-    va_start(args, format);
-    const bool ok = formatText(text, format, args);
-    va_end(args);
-    if (!ok) return -1;
-    const int result = writeText(stdout, text);
+    if (!formatText(text, format, args)) return -1;
+    const int result = writeText(stream, text);
     writeLog(text);
     return result;
 }
 
-int NLSClass::printTo(FILE *stream, const char *format, ...) {
-    std::string text;
+int NLSClass::print(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    const bool ok = formatText(text, format, args);
+    const int result = emit(stdout, format, args);
     va_end(args);
-    if (!ok) return -1;
-    const int result = writeText(stream, text);
-    writeLog(text);
+    return result;
+}
+
+int NLSClass::printTo(FILE *stream, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int result = emit(stream, format, args);
+    va_end(args);
     return result;
 }
 

@@ -2,6 +2,7 @@
 // console and the log.
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -48,6 +49,8 @@ class NLSClass {
 
   private:
     void writeLog(const std::string &text);
+    // Formats once and writes the text to the stream and the log.
+    int emit(FILE *stream, const char *format, va_list args);
 
     std::vector<std::string> messages_; // entry 0 unused
     std::string languageFile_;          // at most kLanguageFileMax characters
