@@ -11,7 +11,7 @@ namespace tvpfile_detail {
 constexpr size_t kPathMax = 259;
 
 // Bytes a copy moves per read and write.
-constexpr size_t kTransferBufferSize = 1u << 20;
+constexpr size_t kTransferBufferSize = 64u * 1024u;
 
 // A free name from the template ("TVXXXXXX" or "MTXXXXXX") in the directory,
 // with the lowest 20 bits of `pid` in the fourth, sixth, seventh and eighth
