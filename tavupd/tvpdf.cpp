@@ -18,11 +18,12 @@
 namespace {
 
 constexpr size_t kTextMax = 259; // characters of a path or name held by the engine
-constexpr size_t kRecordLineMax = 254; // longest line a profile reads back whole
+constexpr size_t kRecordLineMax = 254; // longest record line "key=name" kept
 
-// The part of a patch name that its record under `key` keeps: the line
-// "key=name" must read back whole, or the record would never match again
-// and the patch would be applied a second time.
+// The part of a patch name that its record under `key` keeps. The record
+// must read back whole from the file and from the registry mirror (whose
+// reads hold 255 characters), or it would never match again and the patch
+// would be applied a second time.
 std::string recordedPart(const std::string &name, const char *key) {
     const size_t room = kRecordLineMax - std::strlen(key) - 1;
     return name.size() > room ? name.substr(0, room) : name;
