@@ -14,6 +14,12 @@
 #include <string>
 #include <vector>
 
+// The replaced operators below pair malloc with free throughout; GCC cannot
+// see that once they are inlined into library code.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 // Allocations of exactly this many bytes fail while it is not 0.
 static std::size_t g_failAllocation = 0;
 
