@@ -13,6 +13,16 @@ if(TARGET restarter)
   install(PROGRAMS $<TARGET_FILE:restarter> DESTINATION . RENAME RESTARTER.EXE)
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/tavupd/TAVUPD.MSG DESTINATION .)
+# The kit's programs carry no debugging symbols.
+if(CMAKE_STRIP)
+  install(CODE "
+    foreach(exe TAVUPD.EXE RESTARTER.EXE)
+      set(f \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/\${exe}\")
+      if(EXISTS \"\${f}\")
+        execute_process(COMMAND \"${CMAKE_STRIP}\" \"\${f}\")
+      endif()
+    endforeach()")
+endif()
 
 # Text files of the kit get Windows line ends.
 configure_file(${CMAKE_SOURCE_DIR}/examples/patch/TAVUPD.DAT ${CMAKE_BINARY_DIR}/kit/EXAMPLE/TAVUPD.DAT
@@ -27,5 +37,5 @@ set(CPACK_PACKAGE_VENDOR "Tavro patch installer team")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_FILE_NAME tavupd-${PROJECT_VERSION}-win32)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-set(CPACK_STRIP_FILES ON)
+set(CPACK_STRIP_FILES OFF)
 include(CPack)
