@@ -1,5 +1,7 @@
 #include "tvpdf_fields.h"
 
+#include <cctype>
+
 #include <array>
 #include <cstring>
 
@@ -89,4 +91,18 @@ void trimBlanks(std::string &text) {
     size_t begin = 0;
     while (begin < end && isBlankChar(text[begin])) ++begin;
     text = text.substr(begin, end - begin);
+}
+
+Field takeField() {
+    const char *f = nextField(nullptr, ",", 1);
+    if (!f) return std::nullopt;
+    return std::string(f);
+}
+
+bool equalsIgnoreCase(const char *a, const char *b) {
+    for (; *a && *b; ++a, ++b) {
+        if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b)))
+            return false;
+    }
+    return *a == *b;
 }

@@ -1,6 +1,7 @@
 // The field splitter of profile lines and the line tests of the engine.
 #pragma once
 
+#include <optional>
 #include <string>
 
 // Given a line, starts it and returns its first field (up to a separator);
@@ -17,3 +18,16 @@ bool isActionKey(const char *line, const char *keyword);
 bool isCommentLine(const char *line);
 // Removes leading and trailing blanks (the C white-space set) in place.
 void trimBlanks(std::string &text);
+
+// A field of a split line: absent (no value), empty, or a text.
+using Field = std::optional<std::string>;
+// The next field of the line being split with "," as separator and escapes
+// on, copied out of the splitter's buffer so that it stays valid whatever
+// runs next; absent when the line is exhausted.
+Field takeField();
+// The field's text, or null when it is absent.
+inline const char *fieldText(const Field &f) { return f ? f->c_str() : nullptr; }
+// Present and not empty.
+inline bool isFilled(const Field &f) { return f && !f->empty(); }
+// The two texts are equal when ASCII letters are compared without regard to case.
+bool equalsIgnoreCase(const char *a, const char *b);

@@ -20,21 +20,9 @@ namespace {
 
 constexpr size_t kPathMax = 259; // characters of a path the engine builds
 
-using Field = std::optional<std::string>;
-
-// The next field of the line being split, copied out of the splitter's
-// buffer so that it stays valid whatever runs next.
-Field takeField() {
-    const char *f = nextField(nullptr, ",", 1);
-    if (!f) return std::nullopt;
-    return std::string(f);
-}
-
 // Starts splitting the line; the key is dropped.
 void startLine(const std::string &line) { nextField(line.c_str(), "=", 1); }
 
-const char *text(const Field &f) { return f ? f->c_str() : nullptr; }
-bool filled(const Field &f) { return f && !f->empty(); }
 
 void appendBackslash(std::string &path) {
     if (path.empty() || path.back() != '\\') path += '\\';
@@ -164,26 +152,26 @@ static void runInstallAction(DataFile &df, const std::string &line, InstallKind 
     f.backup = takeField();
     f.compress = takeField();
 
-    const int force = DataFile::numericField(text(f.force), df.defaultForce());
-    const int backup = DataFile::numericField(text(f.backup), df.defaultBackup());
-    const int compress = DataFile::numericField(text(f.compress), 0);
+    const int force = DataFile::numericField(fieldText(f.force), df.defaultForce());
+    const int backup = DataFile::numericField(fieldText(f.backup), df.defaultBackup());
+    const int compress = DataFile::numericField(fieldText(f.compress), 0);
 
     if (config->isDebug()) {
         messages->print(kind == InstallKind::Subst ? "\tSubst\n" : kind == InstallKind::File ? "\tFile\n" : "\tFindFile\n");
-        messages->print("\t\tcomponent   : %s\n", orNull(text(f.location)));
-        messages->print("\t\tfilename    : %s\n", orNull(text(f.fileName)));
-        messages->print("\t\tsubdir      : %s\n", orNull(text(f.subdir)));
+        messages->print("\t\tcomponent   : %s\n", orNull(fieldText(f.location)));
+        messages->print("\t\tfilename    : %s\n", orNull(fieldText(f.fileName)));
+        messages->print("\t\tsubdir      : %s\n", orNull(fieldText(f.subdir)));
         // FINDFILE has no entry field: its copies keep the file name.
-        messages->print("\t\tentry       : %s\n", orNull(text(f.entry)));
-        messages->print("\t\tbackup      : %s\n", orNull(text(f.backup)));
+        messages->print("\t\tentry       : %s\n", orNull(fieldText(f.entry)));
+        messages->print("\t\tbackup      : %s\n", orNull(fieldText(f.backup)));
         messages->print("\t\tbackup val  : %d\n", backup);
-        messages->print("\t\tforce       : %s\n", orNull(text(f.force)));
+        messages->print("\t\tforce       : %s\n", orNull(fieldText(f.force)));
         messages->print("\t\tforce value : %d\n", force);
-        messages->print("\t\tcompress    : %s\n", orNull(text(f.compress)));
+        messages->print("\t\tcompress    : %s\n", orNull(fieldText(f.compress)));
         messages->print("\t\tcompress val: %d\n", compress);
     }
 
-    if (!filled(f.fileName)) {
+    if (!isFilled(f.fileName)) {
         df.reportMessage(18);
         return;
     }
@@ -193,7 +181,7 @@ static void runInstallAction(DataFile &df, const std::string &line, InstallKind 
         return;
     }
     const std::string &fileName = *f.fileName;
-    const std::string target = filled(f.entry) ? *f.entry : fileName;
+    const std::string target = isFilled(f.entry) ? *f.entry : fileName;
 
     if (kind == InstallKind::Subst) {
         appendBackslash(path);
@@ -218,7 +206,7 @@ static void runInstallAction(DataFile &df, const std::string &line, InstallKind 
         return;
     }
 
-    if (filled(f.subdir)) {
+    if (isFilled(f.subdir)) {
         appendBackslash(path);
         path += *f.subdir;
     }
@@ -259,10 +247,10 @@ static void runLocalAction(DataFile &df, const std::string &line, LocalKind kind
     const Field forceField = takeField();
     const Field backupField = takeField();
 
-    if (!filled(source) || !filled(destination)) return;
+    if (!isFilled(source) || !isFilled(destination)) return;
 
-    const int force = DataFile::numericField(text(forceField), df.defaultForce());
-    const int backup = DataFile::numericField(text(backupField), df.defaultBackup());
+    const int force = DataFile::numericField(fieldText(forceField), df.defaultForce());
+    const int backup = DataFile::numericField(fieldText(backupField), df.defaultBackup());
 
     std::string base;
     if (!location || !df.resolveLocation(location->c_str(), base)) {
@@ -279,12 +267,12 @@ static void runLocalAction(DataFile &df, const std::string &line, LocalKind kind
 
     if (config->isDebug()) {
         messages->print(kind == LocalKind::Copy ? "\tCopy (Local)\n" : "\tRename (local)\n");
-        messages->print("\t\tcomponent   : %s\n", orNull(text(location)));
+        messages->print("\t\tcomponent   : %s\n", orNull(fieldText(location)));
         messages->print("\t\tsource      : %s\n", sourcePath.c_str());
         messages->print("\t\tdestination : %s\n", destPath.c_str());
-        messages->print("\t\tbackup      : %s\n", orNull(text(backupField)));
+        messages->print("\t\tbackup      : %s\n", orNull(fieldText(backupField)));
         messages->print("\t\tbackup val  : %d\n", backup);
-        messages->print("\t\tforce       : %s\n", orNull(text(forceField)));
+        messages->print("\t\tforce       : %s\n", orNull(fieldText(forceField)));
         messages->print("\t\tforce value : %d\n", force);
     }
 
@@ -308,9 +296,9 @@ void DataFile::actionErase(const std::string &line) {
     const Field fileName = takeField();
     const Field backupField = takeField();
 
-    if (!filled(fileName)) return;
+    if (!isFilled(fileName)) return;
 
-    const int backup = numericField(text(backupField), defaultBackup());
+    const int backup = numericField(fieldText(backupField), defaultBackup());
 
     std::string path;
     if (!location || !resolveLocation(location->c_str(), path)) {
@@ -326,9 +314,9 @@ void DataFile::actionErase(const std::string &line) {
 
     if (config()->isDebug()) {
         messages()->print("\tErase (Local)\n");
-        messages()->print("\t\tcomponent   : %s\n", orNull(text(location)));
+        messages()->print("\t\tcomponent   : %s\n", orNull(fieldText(location)));
         messages()->print("\t\tfilename    : %s\n", path.c_str());
-        messages()->print("\t\tbackup      : %s\n", orNull(text(backupField)));
+        messages()->print("\t\tbackup      : %s\n", orNull(fieldText(backupField)));
         messages()->print("\t\tbackup val  : %d\n", backup);
     }
 

@@ -19,25 +19,6 @@ namespace {
 
 constexpr size_t kPathMax = 259; // characters of a path the engine builds
 
-using Field = std::optional<std::string>;
-
-Field takeField() {
-    const char *f = nextField(nullptr, ",", 1);
-    if (!f) return std::nullopt;
-    return std::string(f);
-}
-
-const char *text(const Field &f) { return f ? f->c_str() : nullptr; }
-bool filled(const Field &f) { return f && !f->empty(); }
-
-bool equalsNoCase(const std::string &a, const char *b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
 
 } // namespace
 
@@ -60,13 +41,13 @@ void DataFile::actionIni(const std::string &line) {
         }
     }
 
-    if (!filled(fileName) || !filled(section)) {
+    if (!isFilled(fileName) || !isFilled(section)) {
         reportMessage(18);
         return;
     }
 
-    const bool windows = location && equalsNoCase(*location, "WINDOWS");
-    const bool product = location && equalsNoCase(*location, "TAVRO");
+    const bool windows = location && equalsIgnoreCase(location->c_str(), "WINDOWS");
+    const bool product = location && equalsIgnoreCase(location->c_str(), "TAVRO");
     const bool registry = windows && config()->iniInRegistry() == 1;
 
     std::string path;
@@ -92,18 +73,18 @@ void DataFile::actionIni(const std::string &line) {
         messages()->print("\tINI\n");
         messages()->print("\t\tfilename : %s\n", path.c_str());
         messages()->print("\t\tsection  : %s\n", section->c_str());
-        messages()->print("\t\tkey      : %s\n", orNull(text(key)));
-        messages()->print("\t\tvalue    : %s\n", orNull(text(value)));
+        messages()->print("\t\tkey      : %s\n", orNull(fieldText(key)));
+        messages()->print("\t\tvalue    : %s\n", orNull(fieldText(value)));
     }
 
-    const bool settingsFile = equalsNoCase(*fileName, "TAVRO.INI");
+    const bool settingsFile = equalsIgnoreCase(fileName->c_str(), "TAVRO.INI");
     Profile *open = nullptr;
     if (settingsFile && windows)
         open = config()->systemIni();
     else if (settingsFile && product)
         open = config()->productIni();
     if (open) {
-        open->setValue(section->c_str(), text(key), text(value));
+        open->setValue(section->c_str(), fieldText(key), fieldText(value));
         return;
     }
 
@@ -118,5 +99,5 @@ void DataFile::actionIni(const std::string &line) {
         return;
     }
     // A file that cannot be written raises Error here; it ends the run.
-    target->setValue(section->c_str(), text(key), text(value));
+    target->setValue(section->c_str(), fieldText(key), fieldText(value));
 }

@@ -18,30 +18,12 @@ namespace {
 constexpr char kBell = 7;
 constexpr DWORD kNameBuffer = 50; // subkey names of up to 49 characters
 
-using Field = std::optional<std::string>;
-
-Field takeField() {
-    const char *f = nextField(nullptr, ",", 1);
-    if (!f) return std::nullopt;
-    return std::string(f);
-}
-
-const char *text(const Field &f) { return f ? f->c_str() : nullptr; }
-
-bool equalsNoCase(const std::string &a, const char *b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
 
 HKEY rootFor(const std::string &root) {
-    if (equalsNoCase(root, "HKLM")) return HKEY_LOCAL_MACHINE;
-    if (equalsNoCase(root, "HKCU")) return HKEY_CURRENT_USER;
-    if (equalsNoCase(root, "HKCR")) return HKEY_CLASSES_ROOT;
-    if (equalsNoCase(root, "HKU")) return HKEY_USERS;
+    if (equalsIgnoreCase(root.c_str(), "HKLM")) return HKEY_LOCAL_MACHINE;
+    if (equalsIgnoreCase(root.c_str(), "HKCU")) return HKEY_CURRENT_USER;
+    if (equalsIgnoreCase(root.c_str(), "HKCR")) return HKEY_CLASSES_ROOT;
+    if (equalsIgnoreCase(root.c_str(), "HKU")) return HKEY_USERS;
     return nullptr;
 }
 
@@ -75,10 +57,10 @@ int DataFile::processRegistry(const std::string &line) {
     }
 
     if (debug) {
-        messages()->print("\tsection: %s\n", orNull(text(rootField)));
-        messages()->print("\tpath:    %s\n", orNull(text(path)));
-        messages()->print("\tkey:     %s\n", orNull(text(name)));
-        messages()->print("\tvalue:   %s\n", orNull(text(value)));
+        messages()->print("\tsection: %s\n", orNull(fieldText(rootField)));
+        messages()->print("\tpath:    %s\n", orNull(fieldText(path)));
+        messages()->print("\tkey:     %s\n", orNull(fieldText(name)));
+        messages()->print("\tvalue:   %s\n", orNull(fieldText(value)));
     }
 
     if (!rootField || rootField->empty()) {
@@ -107,13 +89,13 @@ int DataFile::processRegistry(const std::string &line) {
         DWORD disposition = 0;
         if (sys::RegCreateKeyExA(root, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                                  key.put(), &disposition) != ERROR_SUCCESS) {
-            reportKeyAndName(messages(), 21, text(path), text(name));
+            reportKeyAndName(messages(), 21, fieldText(path), fieldText(name));
             return 0;
         }
-        if (sys::RegSetValueExA(key.get(), text(name), 0, REG_SZ, reinterpret_cast<const BYTE *>(value->c_str()),
+        if (sys::RegSetValueExA(key.get(), fieldText(name), 0, REG_SZ, reinterpret_cast<const BYTE *>(value->c_str()),
                                 static_cast<DWORD>(value->size() + 1)) != ERROR_SUCCESS) {
             key.reset();
-            reportKeyAndName(messages(), 24, text(path), text(name));
+            reportKeyAndName(messages(), 24, fieldText(path), fieldText(name));
             return 0;
         }
         return 1;
@@ -123,12 +105,12 @@ int DataFile::processRegistry(const std::string &line) {
         if (debug) messages()->print("Deleting a registry value\n");
         sys::RegKey key;
         if (sys::RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
-            reportKeyAndName(messages(), 19, text(path), text(name));
+            reportKeyAndName(messages(), 19, fieldText(path), fieldText(name));
             return 0;
         }
         if (sys::RegDeleteValueA(key.get(), name->c_str()) != ERROR_SUCCESS) {
             key.reset();
-            reportKeyAndName(messages(), 25, text(path), text(name));
+            reportKeyAndName(messages(), 25, fieldText(path), fieldText(name));
             return 0;
         }
         return 1;
@@ -136,7 +118,7 @@ int DataFile::processRegistry(const std::string &line) {
 
     sys::RegKey key;
     if (sys::RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) {
-        reportKeyAndName(messages(), 19, text(path), nullptr);
+        reportKeyAndName(messages(), 19, fieldText(path), nullptr);
         return 0;
     }
     if (debug) messages()->print("Deleting a registry subtree\n");

@@ -20,14 +20,6 @@ constexpr char kBell = 7;
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-bool equalsNoCase(const char *a, const char *b) {
-    for (; *a && *b; ++a, ++b) {
-        if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b)))
-            return false;
-    }
-    return *a == *b;
-}
-
 // Reads a decimal integer the way "%d" does: leading blanks, an optional
 // sign, digits; anything after the digits is ignored. False when no digit
 // follows. A value past the range of int is clamped to its limit.
@@ -80,11 +72,11 @@ void DataFile::trimLine(std::string &line) {
 bool DataFile::resolveLocation(const char *location, std::string &path) const {
     path.clear();
     if (!location) return false;
-    if (equalsNoCase(location, "WINDOWS")) {
+    if (equalsIgnoreCase(location, "WINDOWS")) {
         path = config_->windowsDirectory();
         return true;
     }
-    if (equalsNoCase(location, "TAVRO")) {
+    if (equalsIgnoreCase(location, "TAVRO")) {
         path = config_->productDirectory();
         return true;
     }
