@@ -11,36 +11,10 @@
 
 namespace {
 
-// Message n of the shipped language file (line n).
-std::string msg(int n) {
-    auto text = e2e::readFile(e2e::languageFile());
-    if (!text) return "";
-    std::istringstream in(*text);
-    std::string line;
-    for (int i = 1; std::getline(in, line); ++i) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (i == n) return line;
-    }
-    return "";
-}
+std::string msg(int n) { return e2e::message(n); }
 
-// Names of the sections the run processed, in order, from the debug trace.
-std::vector<std::string> processed(const std::string &out) {
-    std::vector<std::string> names;
-    const std::string tag = "Processing section: ";
-    for (size_t pos = out.find(tag); pos != std::string::npos; pos = out.find(tag, pos + 1)) {
-        const size_t start = pos + tag.size();
-        const size_t end = out.find("\r\n", start);
-        names.push_back(out.substr(start, end - start));
-    }
-    return names;
-}
+std::vector<std::string> processed(const std::string &out) { return e2e::processedSections(out); }
 
-size_t count(const std::string &text, const std::string &part) {
-    size_t n = 0;
-    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1)) ++n;
-    return n;
-}
 
 using Names = std::vector<std::string>;
 
@@ -93,7 +67,7 @@ TEST_F(Conditions, IniConditionModesAndFieldRules) {
               (Names{"S1", "S2", "S3", "S6", "S8", "S9", "S10", "S12", "S13", "S15", "S17", "S18", "S25", "S26"}))
         << r.out;
     // Every set was evaluated: 27 trace blocks.
-    EXPECT_EQ(count(r.out, "Testing Condition\r\n"), 27u);
+    EXPECT_EQ(e2e::countOf(r.out, "Testing Condition\r\n"), 27u);
 }
 
 TEST_F(Conditions, TraceOfOneIniCondition) {
@@ -329,8 +303,8 @@ TEST_F(RegistryConditions, RootsPathsAndValues) {
     r = e2e::runTavupd(patch, {"-d"}, "win98");
     EXPECT_EQ(r.exitCode, 0u) << r.out << r.err;
     EXPECT_EQ(processed(r.out), (Names{"R0", "R2", "R3", "R4", "R5", "R7", "R10", "R11", "R12"})) << r.out;
-    EXPECT_EQ(count(r.out, "Testing Registry Condition\r\n"), 14u) << r.out;
-    EXPECT_EQ(count(r.out, "Testing Condition\r\n"), 1u) << r.out;
+    EXPECT_EQ(e2e::countOf(r.out, "Testing Registry Condition\r\n"), 14u) << r.out;
+    EXPECT_EQ(e2e::countOf(r.out, "Testing Condition\r\n"), 1u) << r.out;
     EXPECT_NE(r.out.find("\tsection: HKLM\r\n\tpath   : SOFTWARE\\E2ETest\r\n\tkey    : Ver\r\n"), std::string::npos)
         << r.out;
     // Debug shows why the registry reads failed.
@@ -339,7 +313,7 @@ TEST_F(RegistryConditions, RootsPathsAndValues) {
         << r.err;
     EXPECT_NE(r.err.find("\r\n\x07" + msg(27) + ":\r\n\tHKLM\\SOFTWARE\\E2ETest\\Long\r\n"), std::string::npos)
         << r.err;
-    EXPECT_EQ(count(r.err, "\x07"), 3u) << r.err;
+    EXPECT_EQ(e2e::countOf(r.err, "\x07"), 3u) << r.err;
     EXPECT_NE(r.out.find("\tTest Val: " + std::string(255, 'M') + "\r\n"), std::string::npos);
 }
 

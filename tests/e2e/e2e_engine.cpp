@@ -10,37 +10,13 @@
 
 namespace {
 
-std::string msg(int n) {
-    auto text = e2e::readFile(e2e::languageFile());
-    if (!text) return "";
-    std::istringstream in(*text);
-    std::string line;
-    for (int i = 1; std::getline(in, line); ++i) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (i == n) return line;
-    }
-    return "";
-}
+std::string msg(int n) { return e2e::message(n); }
 
 // An error line as the program writes it: empty line, BEL, message.
 std::string errorLine(int n) { return "\r\n\x07" + msg(n) + "\r\n"; }
 
-std::vector<std::string> processed(const std::string &out) {
-    std::vector<std::string> names;
-    const std::string tag = "Processing section: ";
-    for (size_t pos = out.find(tag); pos != std::string::npos; pos = out.find(tag, pos + 1)) {
-        const size_t start = pos + tag.size();
-        const size_t end = out.find("\r\n", start);
-        names.push_back(out.substr(start, end - start));
-    }
-    return names;
-}
+std::vector<std::string> processed(const std::string &out) { return e2e::processedSections(out); }
 
-size_t count(const std::string &text, const std::string &part) {
-    size_t n = 0;
-    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1)) ++n;
-    return n;
-}
 
 std::string systemIniPath() { return e2e::windowsDir() + "\\TAVRO.INI"; }
 
@@ -211,9 +187,10 @@ TEST_F(PatchLoop, RecordOnlyOnTheTwoFamilies) {
         e2e::installProduct("C:\\TAVRO", 0);
         for (int run = 0; run < 2; ++run) {
             auto r = e2e::runTavupd(patch, {"-d"}, c.version);
-            if (run == 0)
+            if (run == 0) {
                 EXPECT_NE(r.out.find("\tDetection: " + std::to_string(c.detection) + "\r\n"), std::string::npos)
                     << c.version << r.out;
+            }
             if (c.recorded && run == 1) {
                 EXPECT_EQ(r.exitCode, 1u) << c.version << " is recorded and so refused the second time";
             } else {
@@ -453,16 +430,16 @@ TEST_F(Sections, KeywordsReachTheirActions) {
                                     "INI1=TAVRO,E2E.INI,Sec,Key,Val\n"));
     auto r = e2e::runTavupd(patch, {"-d"}, "win98");
     EXPECT_EQ(r.exitCode, 0u) << r.out << r.err;
-    EXPECT_EQ(count(r.out, "\tFindFile\r\n"), 1u) << r.out;
-    EXPECT_EQ(count(r.out, "\tFile\r\n"), 1u) << r.out;
+    EXPECT_EQ(e2e::countOf(r.out, "\tFindFile\r\n"), 1u) << r.out;
+    EXPECT_EQ(e2e::countOf(r.out, "\tFile\r\n"), 1u) << r.out;
     // REBOOT is not taken for REG: one registry trace line, for the REG line.
-    EXPECT_EQ(count(r.out, "\tRegistry\r\n"), 1u) << r.out;
+    EXPECT_EQ(e2e::countOf(r.out, "\tRegistry\r\n"), 1u) << r.out;
     EXPECT_EQ(e2e::regGetString("HKLM", "SOFTWARE\\E2ETest", "Name"), std::optional<std::string>("Value"));
     auto ini = e2e::readFile("C:\\TAVRO\\E2E.INI");
     ASSERT_TRUE(ini);
     EXPECT_NE(ini->find("Key=Val"), std::string::npos);
     // Only the FILE line with its empty file name is reported.
-    EXPECT_EQ(count(r.err, msg(18)), 1u) << r.err;
+    EXPECT_EQ(e2e::countOf(r.err, msg(18)), 1u) << r.err;
 }
 
 } // namespace

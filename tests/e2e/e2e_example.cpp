@@ -30,15 +30,9 @@ std::string tvsetupExe() {
 
 // Message N of the shipped language file.
 std::string msg(int n) {
-    std::string text = readFile(languageFile()).value_or("");
-    std::istringstream in(text);
-    std::string line;
-    for (int i = 1; std::getline(in, line); ++i) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (i == n) return line;
-    }
-    ADD_FAILURE() << "no message " << n;
-    return "";
+    std::string text = message(n);
+    if (text.empty()) ADD_FAILURE() << "no message " << n;
+    return text;
 }
 
 std::string source(const std::string &rel) { return readFile(kProductDir + "\\" + rel).value_or("<missing>"); }

@@ -32,20 +32,6 @@ const WORD kOldTime = dosTime(4, 5, 6);
 const WORD kNewDate = dosDate(2011, 5, 6);
 const WORD kNewTime = dosTime(7, 8, 10);
 
-// Binary content of a given size, distinct per tag, so that a file cut
-// short or mixed from two versions never equals a whole one.
-std::string blob(const std::string &tag, size_t size) {
-    std::string s = tag + "\r\n";
-    unsigned x = 2166136261u;
-    for (char c : tag) x = (x ^ static_cast<unsigned char>(c)) * 16777619u;
-    while (s.size() < size) {
-        x = x * 1103515245u + 12345u;
-        s += static_cast<char>(x >> 16);
-    }
-    s.resize(size);
-    return s;
-}
-
 struct Versions {
     std::string oldContent;
     std::string newContent;

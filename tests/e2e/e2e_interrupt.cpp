@@ -30,19 +30,6 @@ const WORD kOldTime = dosTime(4, 5, 6);
 const WORD kNewDate = dosDate(2011, 5, 6);
 const WORD kNewTime = dosTime(7, 8, 10);
 
-std::string blob(const std::string &tag, size_t size) {
-    std::string s = tag + "\r\n";
-    unsigned x = 2166136261u;
-    for (char c : tag) x = (x ^ static_cast<unsigned char>(c)) * 16777619u;
-    s.reserve(size);
-    while (s.size() < size) {
-        x = x * 1103515245u + 12345u;
-        s += static_cast<char>(x >> 16);
-    }
-    s.resize(size);
-    return s;
-}
-
 std::string replaceOnce(std::string text, const std::string &from, const std::string &to) {
     const size_t at = text.find(from);
     if (at != std::string::npos) text.replace(at, from.size(), to);

@@ -378,7 +378,9 @@ TEST(LocalFaults, FailingPrimitivesAreReportedByTheirAction) {
         if (rename || erase || copy) {
             EXPECT_NE(r.out.find(kComplete), std::string::npos) << "call " << k << r.err;
             // The lines after the failing one still ran.
-            if (rename || erase) EXPECT_EQ(readFile("C:\\TAVRO\\E.TXT"), std::optional<std::string>("D.TXT")) << k;
+            if (rename || erase) {
+                EXPECT_EQ(readFile("C:\\TAVRO\\E.TXT"), std::optional<std::string>("D.TXT")) << k;
+            }
         }
     }
     EXPECT_TRUE(sawRename);

@@ -26,11 +26,6 @@ std::string profileWith(const std::string &body, const std::string &patchName = 
     return p + "Condition0=MAIN,7,0,Tavro,root,x\n\n[MAIN]\n" + body;
 }
 
-size_t count(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
 bool plainStatus(DWORD code) { return code == 0 || code == 1 || code == 3010; }
 
@@ -112,7 +107,7 @@ TEST_F(Overlong, PathsPastTheLimitAreRefusedAndNothingIsTouched) {
     EXPECT_EQ(listDir(root + "\\SUB"), std::vector<std::string>{"NEW.DLL"});
     // Each refused line says so: FILE2 (17: its directory cannot exist),
     // FINDFILE1, COPY1, RENAME1, INI1.
-    EXPECT_GE(count(r.err, "\a"), 4u) << r.err;
+    EXPECT_GE(e2e::countOf(r.err, "\a"), 4u) << r.err;
     EXPECT_EQ(r.err.find("Critical"), std::string::npos) << r.err;
 }
 

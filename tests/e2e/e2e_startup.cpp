@@ -51,22 +51,7 @@ std::string selfPath() {
 
 // ---- messages of the shipped language file ---------------------------------
 
-std::vector<std::string> shippedLines() {
-    std::vector<std::string> lines;
-    std::string text = readFile(languageFile()).value_or("");
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
-
-std::string msg(int n) {
-    static const std::vector<std::string> lines = shippedLines();
-    return n >= 1 && static_cast<size_t>(n) <= lines.size() ? lines[n - 1] : std::string();
-}
+std::string msg(int n) { return message(n); }
 
 const std::string kVersion = "v2.00 Beta 6N";
 

@@ -494,6 +494,54 @@ std::vector<std::string> listFilesBelow(const std::string &dir) {
     return files;
 }
 
+std::string message(int n) {
+    static const std::vector<std::string> lines = [] {
+        std::vector<std::string> all;
+        const std::string text = readFile(languageFile()).value_or("");
+        size_t pos = 0;
+        while (pos < text.size()) {
+            size_t end = text.find('\n', pos);
+            if (end == std::string::npos) end = text.size();
+            std::string line = text.substr(pos, end - pos);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            all.push_back(line);
+            pos = end + 1;
+        }
+        return all;
+    }();
+    return n >= 1 && static_cast<size_t>(n) <= lines.size() ? lines[n - 1] : std::string();
+}
+
+size_t countOf(const std::string &text, const std::string &part) {
+    size_t n = 0;
+    for (size_t pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1)) ++n;
+    return n;
+}
+
+std::vector<std::string> processedSections(const std::string &out) {
+    std::vector<std::string> names;
+    const std::string tag = "Processing section: ";
+    for (size_t pos = out.find(tag); pos != std::string::npos; pos = out.find(tag, pos + 1)) {
+        const size_t start = pos + tag.size();
+        const size_t end = out.find("\r\n", start);
+        names.push_back(out.substr(start, end - start));
+    }
+    return names;
+}
+
+std::string blob(const std::string &tag, size_t size) {
+    std::string s = tag + "\r\n";
+    unsigned x = 2166136261u;
+    for (char c : tag) x = (x ^ static_cast<unsigned char>(c)) * 16777619u;
+    s.reserve(size);
+    while (s.size() < size) {
+        x = x * 1103515245u + 12345u;
+        s += static_cast<char>(x >> 16);
+    }
+    s.resize(size);
+    return s;
+}
+
 std::string crlf(const std::string &text) {
     std::string s;
     s.reserve(text.size() + text.size() / 16);

@@ -126,6 +126,18 @@ std::vector<std::pair<std::string, std::string>> pendingMoves();
 // carries out the delayed moves and WININIT.INI.
 void restartWindows();
 
+// Message n of the shipped language file (its line n), "" when there is none.
+std::string message(int n);
+// How often `part` occurs in `text` (overlapping occurrences counted).
+size_t countOf(const std::string &text, const std::string &part);
+// Names of the sections a debug run processed, in order, from its trace
+// lines "Processing section: <name>".
+std::vector<std::string> processedSections(const std::string &out);
+
+// Binary content of a given size, distinct per tag, so that a file cut
+// short or mixed from two versions never equals a whole one.
+std::string blob(const std::string &tag, size_t size);
+
 // Converts "\n" to "\r\n" (what a text-mode write produces).
 std::string crlf(const std::string &text);
 
