@@ -2,6 +2,8 @@
 // rename, erase, restart registrations, temporary names, substitution.
 #include <gtest/gtest.h>
 
+#include "harness.h"
+
 #include "paths.h"
 #include "sys.h"
 #include "tavupd.h"
@@ -26,7 +28,6 @@
 namespace {
 
 const char *const kRoot = "C:\\TVPFTEST";
-const char *const kSessionKey = "System\\CurrentControlSet\\Control\\Session Manager";
 
 void removeTree(const std::string &dir) {
     WIN32_FIND_DATAA fd;
@@ -98,49 +99,10 @@ Dos timeOf(const std::string &path) {
     return d;
 }
 
-// The delayed moves the system holds, as (source, target) pairs; target is
-// empty for a deletion.
-std::vector<std::pair<std::string, std::string>> pendingMoves() {
-    std::vector<std::pair<std::string, std::string>> moves;
-    HKEY k;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionKey, 0, KEY_READ, &k) != ERROR_SUCCESS) return moves;
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExA(k, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-        size > 0) {
-        std::string data(size, '\0');
-        RegQueryValueExA(k, "PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE *>(&data[0]),
-                         &size);
-        data.resize(size);
-        std::vector<std::string> items;
-        size_t pos = 0;
-        while (pos < data.size()) {
-            size_t end = data.find('\0', pos);
-            if (end == std::string::npos) end = data.size();
-            items.push_back(data.substr(pos, end - pos));
-            pos = end + 1;
-        }
-        auto strip = [](std::string s) {
-            if (s.rfind("\\??\\", 0) == 0) s = s.substr(4);
-            if (!s.empty() && s[0] == '!') s = s.substr(1);
-            if (s.rfind("\\??\\", 0) == 0) s = s.substr(4);
-            return s;
-        };
-        for (size_t i = 0; i + 1 < items.size(); i += 2) {
-            if (items[i].empty()) break;
-            moves.emplace_back(strip(items[i]), strip(items[i + 1]));
-        }
-    }
-    RegCloseKey(k);
-    return moves;
-}
-
-void clearPendingMoves() {
-    HKEY k;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionKey, 0, KEY_ALL_ACCESS, &k) == ERROR_SUCCESS) {
-        RegDeleteValueA(k, "PendingFileRenameOperations");
-        RegCloseKey(k);
-    }
-}
+// The delayed moves the system holds, and clearing them: the end-to-end
+// harness's helpers.
+using e2e::clearPendingMoves;
+using e2e::pendingMoves;
 
 std::string upper(std::string s) {
     for (char &c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
