@@ -11,10 +11,15 @@
 #    the patch a second time (it is refused as already installed), restarts
 #    Windows and shows the waiting replacement carried out,
 #  - finally lets TAVUPD.EXE start RESTARTER.EXE and answers its question No.
-set -euo pipefail
+#
+# On a host that cannot run 32-bit programs the demo runs the 64-bit build of
+# the same sources under 64-bit Wine and says so (see scripts/probe.sh;
+# TAVUPD_TEST_ARCH=win32|win64 chooses).
+set -Eeuo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
-BUILD=${DEMO_BUILD_DIR:-build/win}
+# Never a bare status: a step that fails says which.
+trap 'rc=$?; [[ $- == *e* ]] && echo "DEMO FAILED (status $rc) at scripts/demo.sh line $LINENO: $BASH_COMMAND" >&2' ERR
 
 if [ -t 1 ]; then B=$'\033[1m'; N=$'\033[0m'; else B=""; N=""; fi
 heading() { printf '\n%s######## %s%s\n' "$B" "$*" "$N"; }
@@ -23,7 +28,18 @@ note() { printf '%s\n' "$*"; }
 
 heading "Packages and build"
 scripts/deps.sh
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+# shellcheck source=scripts/probe.sh
+source scripts/probe.sh
+tavupd_choose_arch
+if [ "$TAVUPD_TEST_ARCH" = win64 ]; then
+  BUILD=${DEMO_BUILD_DIR:-build/win64}
+  TOOLCHAIN=cmake/mingw-x86_64.cmake
+else
+  BUILD=${DEMO_BUILD_DIR:-build/win}
+  TOOLCHAIN=cmake/mingw-i686.cmake
+fi
+note "$(tavupd_arch_line "$TAVUPD_TEST_ARCH" | sed 's/^testing/showing/; s/; testing/; showing/')"
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" >/dev/null
 ninja -C "$BUILD" tavupd restarter tvsetup | tail -1
 
 heading "A throwaway Windows machine (Wine prefix)"
@@ -119,7 +135,9 @@ release_viewer() {
 show_files() {
     note "(date and time, size, path; .OLD files are the backups)"
     (cd "$C" && find TAVRO -type f -printf '%TY-%Tm-%Td %TH:%TM:%.2TS %4s  C:\\%p\n' | tr / '\\' | sort -k4)
-    (cd "$C" && find windows/system windows/system32 -maxdepth 1 -iname 'TVPR*' \
+    local dirs=() d
+    for d in windows/system windows/system32; do [ -d "$C/$d" ] && dirs+=("$d"); done
+    (cd "$C" && find "${dirs[@]}" -maxdepth 1 -iname 'TVPR*' \
         -printf '%TY-%Tm-%Td %TH:%TM:%.2TS %4s  C:\\%p\n' | tr / '\\' | sort -k4)
 }
 

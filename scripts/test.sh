@@ -2,13 +2,25 @@
 # Installs what is missing, builds everything and runs every test:
 #  - the platform-free modules natively with AddressSanitizer and
 #    UndefinedBehaviorSanitizer (and their fuzz targets for a fixed number of runs),
-#  - the Windows programs cross-built, with unit and end-to-end tests under Wine.
-set -euo pipefail
+#  - the shipped 32-bit Windows programs (always built),
+#  - the unit and end-to-end tests under Wine, on the test architecture the
+#    probe picks (scripts/probe.sh): the 32-bit programs where this host can
+#    run them, else the 64-bit build of the same sources under 64-bit Wine.
+#    TAVUPD_TEST_ARCH=win32|win64 chooses the route.
+set -Eeuo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 JOBS=${JOBS:-$(nproc)}
+# Never a bare status: a step that fails says which.
+trap 'rc=$?; [[ $- == *e* ]] && echo "TESTS FAILED (status $rc) at scripts/test.sh line $LINENO: $BASH_COMMAND" >&2' ERR
 
 scripts/deps.sh
+
+# shellcheck source=scripts/probe.sh
+source scripts/probe.sh
+tavupd_choose_arch
+ROUTE=$(tavupd_arch_line "$TAVUPD_TEST_ARCH")
+echo "== $ROUTE"
 
 echo "== native build (sanitizers)"
 cmake -S . -B build/native -G Ninja -DTAVUPD_NATIVE=ON -DCMAKE_BUILD_TYPE=Debug \
@@ -18,11 +30,23 @@ cmake -S . -B build/native -G Ninja -DTAVUPD_NATIVE=ON -DCMAKE_BUILD_TYPE=Debug 
 ninja -C build/native -j "$JOBS"
 (cd build/native && ctest --output-on-failure -j "$JOBS")
 
-echo "== Windows build"
+echo "== Windows build, 32-bit (the programs that ship)"
 cmake -S . -B build/win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
-ninja -C build/win -j "$JOBS"
+if [ "$TAVUPD_TEST_ARCH" = win32 ]; then
+  ninja -C build/win -j "$JOBS"
+  TEST_BUILD=build/win
+else
+  ninja -C build/win -j "$JOBS" tavupd restarter
+  echo "== Windows build, 64-bit (the same sources, for the tests under 64-bit Wine)"
+  cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
+  ninja -C build/win64 -j "$JOBS"
+  TEST_BUILD=build/win64
+fi
 
-WINE_ROOT=$ROOT/build/win
+echo "== tests under Wine ($TAVUPD_TEST_ARCH)"
+WINE_ROOT=$ROOT/$TEST_BUILD
+# shellcheck source=scripts/wineenv.sh
 source scripts/wineenv.sh
 trap wine_cleanup EXIT
-(cd build/win && ctest --output-on-failure -j "$JOBS")
+(cd "$TEST_BUILD" && ctest --output-on-failure -j "$JOBS")
+echo "== every test passed; $ROUTE"
