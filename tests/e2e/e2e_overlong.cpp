@@ -43,7 +43,7 @@ class Overlong : public ::testing::Test {
     std::unique_ptr<PatchDir> patchDir;
 };
 
-TEST_F(Overlong, ProfileLinePast255CharactersIsCutAndItsRestIsNoLine) {
+TEST_F(Overlong, ProfileLinePast255CharactersIsRefusedAndItsRestIsNoLine) {
     installProduct("C:\\TAVRO", 0);
     writeFile("C:\\TAVRO\\LONG.INI", "[Sec]\r\nKey=old\r\n");
     const std::string head = "INI1=TAVRO,LONG.INI,Sec,Key,";
@@ -51,13 +51,12 @@ TEST_F(Overlong, ProfileLinePast255CharactersIsCutAndItsRestIsNoLine) {
     RunResult r = run(profileWith(head + value + "\nINI2=TAVRO,LONG.INI,Sec,After,1\n"));
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0u);
-    // The line is read whole and the action takes its first 255
-    // characters; the rest is not read as a line of its own.
-    EXPECT_EQ(r.err, "");
+    // The line is read whole and refused with message 18 naming its key:
+    // cut, it would set another value. The rest is not read as a line of
+    // its own, and the section goes on.
+    EXPECT_EQ(r.err, "\r\n\a" + message(18) + ": INI1\r\n");
     EXPECT_EQ(r.out, kBanner + kComplete);
-    const std::string kept(255 - head.size(), 'v');
-    EXPECT_EQ(readFile("C:\\TAVRO\\LONG.INI"),
-              std::optional<std::string>("[Sec]\r\nKey=" + kept + "\r\nAfter=1\r\n"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\LONG.INI"), std::optional<std::string>("[Sec]\r\nKey=old\r\nAfter=1\r\n"));
 }
 
 TEST_F(Overlong, PatchNameLongerThanALineIsRecordedCutAndRecognisedNextTime) {
