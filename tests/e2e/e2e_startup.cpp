@@ -257,10 +257,33 @@ TEST(StartupLanguageFile, MissingFileEndsTheRun) {
     RunResult r = runTavupd(patch);
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_EQ(r.out, "");
-    // Format "%c\r\n%s: %s\r\n\r\n" through a text-mode stream.
-    EXPECT_EQ(r.err, "\a\r\r\nError reading NLS language file: " + patch.path("TAVUPD.MSG") + "\r\r\n\r\r\n");
+    // Every line ends in exactly one CR LF.
+    EXPECT_EQ(r.err, "\a\r\nError reading NLS language file: " + patch.path("TAVUPD.MSG") + "\r\n\r\n");
     EXPECT_FALSE(exists(patch.path("RUN.LOG")));
     EXPECT_FALSE(exists(kResult));
+}
+
+TEST(StartupLanguageFile, PathLongerThan80CharactersIsNamedAsTheReason) {
+    resetMachine();
+    installProduct("C:\\TAVRO", 0);
+    // The kit in a directory whose language file path has 81 characters.
+    PatchDir patch(std::string(81 - std::string("C:\\E2E\\\\TAVUPD.MSG").size(), 'K'));
+    ASSERT_EQ(patch.path("TAVUPD.MSG").size(), 81u);
+    patch.writeProfile(applyingProfile());
+    RunResult r = runTavupd(patch);
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "\a\r\nError reading NLS language file (the path is longer than 80 characters): " +
+                         patch.path("TAVUPD.MSG") + "\r\n\r\n");
+    EXPECT_FALSE(exists(kResult));
+
+    // 80 characters are read.
+    PatchDir fits(std::string(80 - std::string("C:\\E2E\\\\TAVUPD.MSG").size(), 'K'));
+    ASSERT_EQ(fits.path("TAVUPD.MSG").size(), 80u);
+    fits.writeProfile(applyingProfile());
+    r = runTavupd(fits);
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(r.out, banner() + line(7));
 }
 
 TEST(StartupLanguageFile, EndOfTheMessageList) {
