@@ -152,12 +152,12 @@ struct Run {
     std::unique_ptr<ConfigData> config;
     std::unique_ptr<DataFile> dataFile;
 
-    // Release order: the engine (with the installation profile), the
-    // catalog (closes the log), the system TAVRO.INI, the product's
-    // TAVRO.INI, the run context.
+    // Release order: the engine (with the installation profile), the log,
+    // the system TAVRO.INI, the product's TAVRO.INI, the run context. The
+    // catalog stays for what is printed after that.
     void release() {
         dataFile.reset();
-        messages.reset();
+        if (messages) messages->setLogFile(nullptr, 0);
         if (config) {
             config->releaseSystemIni();
             config->releaseProductIni();
@@ -271,10 +271,14 @@ int main(int argc, char **argv) {
         if (!config.rebootProgram().empty()) {
             const std::string directory = config.programDirectory();
             const std::string rebootProgram = config.rebootProgram();
+            const bool logged = messages.logOpen();
+            const std::string logFile = messages.logFileName();
             run.release();
             // Ends the program with status 0 when it starts.
             startFollowOnProgramIn(directory, rebootProgram);
-            return status;
+            // It could not be started: the run ends as without one, and the
+            // log receives the rest of it.
+            if (logged) messages.setLogFile(logFile.c_str(), 1);
         }
         messages.print("%s\n", messages.getMessage(8));
     }

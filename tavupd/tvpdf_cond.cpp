@@ -98,10 +98,10 @@ void DataFile::checkConditions() {
 
     if (matched != 0) return;
     if (config_->isInteractive()) {
-        if (!config_->failedProgram().empty())
-            startFollowOnProgram(*config_, config_->failedProgram());
-        else
-            messages_->printTo(stderr, "\n%c%s\n%s\n", kBell, messages_->getMessage(9), messages_->getMessage(10));
+        // Ends the run when it starts; one that cannot be started leaves
+        // the messages to be shown as without one.
+        startFollowOnProgram(*config_, config_->failedProgram());
+        messages_->printTo(stderr, "\n%c%s\n%s\n", kBell, messages_->getMessage(9), messages_->getMessage(10));
     }
     endRun(1);
 }

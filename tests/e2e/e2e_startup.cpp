@@ -635,10 +635,19 @@ TEST(StartupRestart, RebootProgramThatCannotStart) {
     patch.writeProfile(applyingProfile("Reboot Program=MISSING\nLogFile=" + patch.path("RUN.LOG") + "\n",
                                        "REBOOT=1\n"));
     RunResult r = runTavupd(patch);
+    // As if none were configured: message 8 and status 3010, logged too.
     EXPECT_EQ(r.exitCode, 3010u);
-    EXPECT_EQ(r.out, banner() + line(7));
+    EXPECT_EQ(r.out, banner() + line(7) + line(8));
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(readFile(patch.path("RUN.LOG")).value_or("<none>"), banner() + line(7));
+    EXPECT_EQ(readFile(patch.path("RUN.LOG")).value_or("<none>"), banner() + line(7) + line(8));
+
+    // A program that exists but is no program Windows can start.
+    patch.writeFile("NOTEXE.EXE", "plain text, no program");
+    patch.writeProfile(applyingProfile("Reboot Program=NOTEXE.EXE\n", "REBOOT=1\n"));
+    r = runTavupd(patch);
+    EXPECT_EQ(r.exitCode, 3010u);
+    EXPECT_EQ(r.out, banner() + line(7) + line(8));
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(StartupRestart, RebootBatchStartsAfterTheLogIsClosed) {
@@ -692,6 +701,28 @@ TEST(StartupFailedProgram, StartedWhenNoConditionHolds) {
     auto text = waitForFile(patch.path("FAILED.TXT"));
     ASSERT_TRUE(text.has_value());
     EXPECT_NE(text->find(patch.path("FAIL.CMD")), std::string::npos) << *text;
+}
+
+TEST(StartupFailedProgram, ThatCannotBeStartedLeavesTheMessagesOfARunWithoutOne) {
+    resetMachine();
+    installProduct("C:\\TAVRO", 1);
+    PatchDir patch("FAILMISS");
+    // No set holds: messages 9 and 10.
+    patch.writeProfile(failingProfile("Failed Program=NOSUCH\nLogFile=RUN.LOG\n"));
+    RunResult r = runTavupd(patch);
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.out, banner());
+    EXPECT_EQ(r.err, notApplicable());
+    EXPECT_EQ(readFile(patch.path("RUN.LOG")).value_or("<none>"), banner() + notApplicable());
+    // Already installed: message 11.
+    patch.writeProfile(applyingProfile("Patch=FAILMISS\n"));
+    r = runTavupd(patch);
+    ASSERT_EQ(r.exitCode, 0u) << r.err;
+    patch.writeProfile(applyingProfile("Patch=FAILMISS\nFailed Program=NOSUCH.EXE\n"));
+    r = runTavupd(patch);
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.out, banner());
+    EXPECT_EQ(r.err, "\r\n\a" + msg(11) + "\r\n");
 }
 
 TEST(StartupFailedProgram, NotStartedWhenNotInteractive) {
