@@ -222,6 +222,16 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     return ::GetModuleFileNameA(module, buffer, size);
 }
 
+DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR *filePart) {
+    if (trip(Call::GetFullPathNameA) != Outcome::Pass) return 0;
+    return ::GetFullPathNameA(name, size, buffer, filePart);
+}
+
+DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
+    if (trip(Call::GetShortPathNameA) != Outcome::Pass) return 0;
+    return ::GetShortPathNameA(longPath, shortPath, size);
+}
+
 // ---- registry --------------------------------------------------------------
 
 LONG RegOpenKeyExA(HKEY key, LPCSTR sub, DWORD options, REGSAM sam, PHKEY result) {

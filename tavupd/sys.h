@@ -36,6 +36,8 @@ namespace sys {
     X(GetEnvironmentVariableA)                                                 \
     X(CreateProcessA)                                                          \
     X(GetModuleFileNameA)                                                      \
+    X(GetFullPathNameA)                                                        \
+    X(GetShortPathNameA)                                                       \
     X(RegOpenKeyExA)                                                           \
     X(RegQueryValueExA)                                                        \
     X(RegCreateKeyExA)                                                         \
@@ -123,6 +125,8 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL CreateProcessA(LPCSTR app, LPSTR cmdLine, LPSECURITY_ATTRIBUTES pa, LPSECURITY_ATTRIBUTES ta, BOOL inherit,
                     DWORD flags, LPVOID env, LPCSTR dir, LPSTARTUPINFOA si, LPPROCESS_INFORMATION pi);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR *filePart);
+DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size);
 
 // ---- registry --------------------------------------------------------------
 
