@@ -190,14 +190,9 @@ Profile::~Profile() {
 }
 
 void Profile::reload() {
-    struct ::stat st;
     long long size = 0;
     long long time = 0;
-    bool exists = sys::stat(path_.c_str(), &st) == 0;
-    if (exists) {
-        size = static_cast<long long>(st.st_size);
-        time = static_cast<long long>(st.st_mtime);
-    }
+    bool exists = sys::GetFileSizeAndTime(path_.c_str(), &size, &time) != FALSE;
     if (size == impl_->sizeStamp && time == impl_->timeStamp && !impl_->unreadable) return;
 
     // The whole file in one piece, read the way a stream opened in text
