@@ -103,14 +103,16 @@ def crtdll_exports(lib, nm):
     try:
         out = subprocess.run([nm, lib], check=True, capture_output=True, text=True).stdout
     except (OSError, subprocess.CalledProcessError) as e:
-        raise SystemExit(f"check_imports: cannot list {lib} with {nm}: {e}")
+        print(f"check_imports: cannot list {lib} with {nm}: {e}", file=sys.stderr)
+        raise SystemExit(2)
     names = set()
     for line in out.splitlines():
         parts = line.split()
         if len(parts) == 3 and parts[1] == "I" and parts[2].startswith("__imp__"):
             names.add(parts[2][len("__imp__"):])
     if not names:
-        raise SystemExit(f"check_imports: {lib} names no CRTDLL import")
+        print(f"check_imports: {lib} names no CRTDLL import", file=sys.stderr)
+        raise SystemExit(2)
     return frozenset(names)
 
 
@@ -130,8 +132,6 @@ class Image:
         # PE32+ (64-bit) images keep the version fields at the same places.
         self.pe32 = self.u16(optional) == 0x10B
         self.subsystem_version = (self.u16(optional + 48), self.u16(optional + 50))
-        self.os_version = (self.u16(optional + 40), self.u16(optional + 42))
-        self.subsystem = self.u16(optional + 68)
         if self.pe32:
             self.image_base = self.u32(optional + 28)
             directories = optional + 96
@@ -239,6 +239,7 @@ def check_image(label, data, rules, out):
         print(line, file=out)
     if not failures:
         print(f"{label}: i386, subsystem version {image.subsystem_version[0]}.{image.subsystem_version[1]}, "
+              f"image base {image.image_base:#x}, section alignment {image.section_alignment:#x}, "
               f"{count} functions from {', '.join(d for d, _ in imports)}: starts on Windows 95 and NT 3.51",
               file=out)
     return len(failures)
