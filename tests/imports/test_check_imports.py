@@ -16,6 +16,7 @@ import tempfile
 import unittest
 import zipfile
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 import check_imports  # noqa: E402
 
