@@ -10,10 +10,13 @@
 #include "tvpfile_subst.h"
 #include "tvpprof.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <optional>
+#include <stdexcept>
 
 using tvpfile_detail::backupNameOf;
 using tvpfile_detail::kPathMax;
@@ -116,10 +119,71 @@ bool renameWhole(const std::string &source, const std::string &destination, Conf
                        backup);
 }
 
+// Deletes the work files that copies cut short (a power failure) left in
+// the directory: such a file is never part of the product. A file that
+// cannot be deleted (another run is writing it) is left alone.
+void removeStrayWorkFiles(const std::string &directory) {
+    const std::string pattern = joinPath(directory, "~C*");
+    if (pattern.size() > kPathMax) return;
+    WIN32_FIND_DATAA data{};
+    sys::FindHandle find(sys::FindFirstFileA(pattern.c_str(), &data));
+    if (!find.valid()) return;
+    do {
+        data.cFileName[sizeof(data.cFileName) - 1] = '\0';
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        if (!tvpfile_detail::isWorkFileName(data.cFileName)) continue;
+        const std::string stray = joinPath(directory, data.cFileName);
+        if (stray.size() <= kPathMax) sys::DeleteFileA(stray.c_str());
+    } while (sys::FindNextFileA(find.get(), &data));
+}
+
+// Writes all of the bytes, in pieces no larger than the transfer buffer.
+bool writeAll(HANDLE file, const char *data, size_t size) {
+    while (size > 0) {
+        const DWORD piece = static_cast<DWORD>(std::min(size, tvpfile_detail::kTransferBufferSize));
+        DWORD put = 0;
+        if (!sys::WriteFile(file, data, piece, &put, nullptr) || put < piece) return false;
+        data += piece;
+        size -= piece;
+    }
+    return true;
+}
+
+enum class Transfer { Done, ReadFailed, WriteFailed };
+
+// Copies the rest of `in` to `out`; with a list, every line expanded. May
+// throw std::bad_alloc or std::length_error.
+Transfer transfer(HANDLE in, HANDLE out, const SubstituteClass *expand) {
+    // One transfer buffer for the copy; a large one keeps the number of
+    // read and write calls down.
+    const std::unique_ptr<char[]> buffer(new char[tvpfile_detail::kTransferBufferSize]);
+    std::optional<LineExpander> expander;
+    if (expand != nullptr) expander.emplace(*expand);
+    std::string expanded;
+    for (;;) {
+        DWORD got = 0;
+        if (!sys::ReadFile(in, buffer.get(), static_cast<DWORD>(tvpfile_detail::kTransferBufferSize), &got, nullptr))
+            return Transfer::ReadFailed;
+        if (got == 0) break;
+        if (!expander) {
+            if (!writeAll(out, buffer.get(), got)) return Transfer::WriteFailed;
+            continue;
+        }
+        expanded.clear();
+        expander->feed(buffer.get(), got, expanded);
+        if (!writeAll(out, expanded.data(), expanded.size())) return Transfer::WriteFailed;
+    }
+    if (expander) {
+        expanded.clear();
+        expander->finish(expanded);
+        if (!writeAll(out, expanded.data(), expanded.size())) return Transfer::WriteFailed;
+    }
+    return Transfer::Done;
+}
+
 CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, const char *tempDirectory,
                      const std::string &sourceName, const std::string &destName, ConfigData *config, int force,
-                     int backup, std::string *stagedPath) {
-    if (stagedPath != nullptr) stagedPath->clear();
+                     int backup, const SubstituteClass *expand) {
     const std::string source = joinPath(sourceDir, sourceName);
     const std::string destination = joinPath(destDir, destName);
     if (source.size() > kPathMax) TVPFILE_RAISE(20, source);
@@ -170,7 +234,8 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
         const CopyResult result = !destExists ? Created : (destNewer ? ReplacedNewer : ReplacedOlder);
 
         // Registers the copy for the next start of Windows instead: staged
-        // under a temporary name, it replaces the destination then.
+        // under a temporary name (expanded like the copy it stands for), it
+        // replaces the destination then.
         auto deferCopy = [&]() -> CopyResult {
             in.reset();
             if (tempDirectory == nullptr || config == nullptr) TVPFILE_RAISE(21, destination);
@@ -186,7 +251,7 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
 
             // The candidate's own name is the last eight characters of the path.
             const std::string tempName = temp->substr(temp->size() - 8);
-            copyPaths(sourceDir, tempDirectory, nullptr, sourceName, tempName, config, force, 0, nullptr);
+            copyPaths(sourceDir, tempDirectory, nullptr, sourceName, tempName, config, force, 0, expand);
             try {
                 deferMove(*temp, destination.c_str(), config);
             } catch (const Error &) {
@@ -195,7 +260,6 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
                 throw;
             }
             markPending(config);
-            if (stagedPath != nullptr) *stagedPath = *temp;
             return result;
         };
 
@@ -203,12 +267,14 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
         // replaced at the next start of Windows.
         if (!knownAbsent(destination)) return deferCopy();
 
-        // The copy is written under a working name of its own in the
+        // The copy is written under a work name of its own in the
         // destination's directory and takes the destination's name only when
         // it is complete, so that a run cut short (a power failure) leaves
-        // no part of a file at the destination.
+        // no part of a file at the destination; what such a run left there
+        // goes first.
+        removeStrayWorkFiles(destDir);
         const std::optional<std::string> work =
-            tvpfile_detail::tempNameFromTemplate(destDir, "CPXXXXXX", sys::GetCurrentProcessId());
+            tvpfile_detail::tempNameFromTemplate(destDir, tvpfile_detail::kWorkTemplate, sys::GetCurrentProcessId());
         if (!work) return deferCopy();
         sys::FileHandle out(sys::CreateFileA(work->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                              FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -221,22 +287,21 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
             sys::DeleteFileA(work->c_str());
         };
 
-        // One transfer buffer for the copy; a large one keeps the number of
-        // read and write calls down.
-        const std::unique_ptr<char[]> buffer(new char[tvpfile_detail::kTransferBufferSize]);
-        for (;;) {
-            DWORD got = 0;
-            if (!sys::ReadFile(in.get(), buffer.get(), static_cast<DWORD>(tvpfile_detail::kTransferBufferSize), &got,
-                               nullptr)) {
-                discard();
-                TVPFILE_RAISE(24, source);
-            }
-            if (got == 0) break;
-            DWORD put = 0;
-            if (!sys::WriteFile(out.get(), buffer.get(), got, &put, nullptr) || put < got) {
-                discard();
-                TVPFILE_RAISE(23, destination);
-            }
+        Transfer moved = Transfer::WriteFailed;
+        try {
+            moved = transfer(in.get(), out.get(), expand);
+        } catch (const std::bad_alloc &) {
+            moved = Transfer::WriteFailed; // no room for a line's expansion
+        } catch (const std::length_error &) {
+            moved = Transfer::WriteFailed;
+        }
+        if (moved == Transfer::ReadFailed) {
+            discard();
+            TVPFILE_RAISE(24, source);
+        }
+        if (moved == Transfer::WriteFailed) {
+            discard();
+            TVPFILE_RAISE(23, destination);
         }
         if (!sys::SetDosFileTime(out.get(), sourceDate, sourceTime)) {
             discard();
@@ -267,9 +332,22 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
 
 namespace tvpfile_detail {
 
+namespace {
+
+// The characters of a temporary name: base-32 digits of the process
+// identifier, and the third character that tells candidates apart.
+const char kDigits[] = "0123456789abcdefghijklmnopqrstuv";
+const char kThird[] = "0abcdefghijklmnopqrstuvwxyz";
+
+// The character (letter case aside) is one of the set.
+bool oneOf(char c, const char *set) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return c != '\0' && std::strchr(set, c) != nullptr;
+}
+
+} // namespace
+
 std::optional<std::string> tempNameFromTemplate(const std::string &directory, const char *templ, uint32_t pid) {
-    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuv";
-    static const char kThird[] = "0abcdefghijklmnopqrstuvwxyz";
     if (templ == nullptr || std::strlen(templ) != 8) return std::nullopt;
 
     std::string name(templ);
@@ -287,6 +365,12 @@ std::optional<std::string> tempNameFromTemplate(const std::string &directory, co
         if (!fileExists(candidate)) return candidate;
     }
     return std::nullopt;
+}
+
+bool isWorkFileName(const std::string &name) {
+    return name.size() == 8 && name[0] == kWorkTemplate[0] && oneOf(name[1], "c") && oneOf(name[2], kThird) &&
+           oneOf(name[3], kDigits) && name[4] == '.' && oneOf(name[5], kDigits) && oneOf(name[6], kDigits) &&
+           oneOf(name[7], kDigits);
 }
 
 std::optional<std::string> makeTempNameFor(const std::string &directory, uint32_t pid) {
@@ -313,19 +397,19 @@ std::string backupNameOf(const std::string &path) {
 } // namespace tvpfile_detail
 
 CopyResult copyFile(const std::string &source, const std::string &destination, const char *tempDirectory,
-                    ConfigData *config, int force, int backup, std::string *stagedPath) {
+                    ConfigData *config, int force, int backup, const SubstituteClass *expand) {
     if (source.size() > kPathMax) TVPFILE_RAISE(20, source);
     if (destination.size() > kPathMax) TVPFILE_RAISE(21, destination);
     const DirAndName from = splitDirAndName(source);
     const DirAndName to = splitDirAndName(destination);
     return copyFileIn(from.directory, to.directory, tempDirectory, from.name, to.name, config, force, backup,
-                      stagedPath);
+                      expand);
 }
 
 CopyResult copyFileIn(const std::string &sourceDir, const std::string &destDir, const char *tempDirectory,
                       const std::string &sourceName, const std::string &destName, ConfigData *config, int force,
-                      int backup, std::string *stagedPath) {
-    return copyPaths(sourceDir, destDir, tempDirectory, sourceName, destName, config, force, backup, stagedPath);
+                      int backup, const SubstituteClass *expand) {
+    return copyPaths(sourceDir, destDir, tempDirectory, sourceName, destName, config, force, backup, expand);
 }
 
 void renameFile(const std::string &source, const std::string &destination, ConfigData *config, int force,
@@ -396,82 +480,4 @@ void deferMoveNT(const std::string &source, const char *target, ConfigData *conf
 
 std::optional<std::string> makeTempName(const std::string &directory) {
     return tvpfile_detail::makeTempNameFor(directory, sys::GetCurrentProcessId());
-}
-
-namespace {
-
-// The TEMP directory when the variable names something that exists, else
-// the empty text (the root of the current drive).
-std::string tempEnvironmentDirectory() {
-    const DWORD need = sys::GetEnvironmentVariableA("TEMP", nullptr, 0);
-    if (need == 0) return std::string();
-    std::string value(need, '\0');
-    const DWORD got = sys::GetEnvironmentVariableA("TEMP", &value[0], need);
-    if (got == 0 || got >= need) return std::string();
-    value.resize(got);
-    if (!fileExists(value)) return std::string();
-    return value;
-}
-
-// Bound of an expanded piece of a line. A piece holds at most 511 characters
-// and every reference in it takes at least two of them, so no piece can
-// expand past this: a line of the file is never cut.
-constexpr size_t kPieceExpansionMax = 511 * SubstituteClass::kValueMax;
-
-// Writes the expanded lines of `path` to `temp`; false (temp removed) when
-// reading or writing fails.
-bool writeExpanded(const SubstituteClass &list, const std::string &path, const std::string &temp) {
-    sys::Stream in(sys::fopen(path.c_str(), "r"));
-    if (!in) return false;
-    sys::Stream out(sys::fopen(temp.c_str(), "w"));
-    if (!out) return false;
-
-    std::array<char, 512> buffer;
-    bool ok = true;
-    while (sys::fgets(buffer.data(), static_cast<int>(buffer.size()), in.get()) != nullptr) {
-        std::string piece(buffer.data());
-        list.substitute(piece, kPieceExpansionMax);
-        if (sys::fputs(piece.c_str(), out.get()) == EOF) {
-            ok = false;
-            break;
-        }
-    }
-    if (ok && !sys::feof(in.get())) ok = false; // stopped by a read error, not the end
-    in.close();
-    if (out.close() != 0) ok = false;
-    if (!ok) sys::DeleteFileA(temp.c_str());
-    return ok;
-}
-
-} // namespace
-
-int substituteFile(const SubstituteClass &list, const std::string &path) {
-    if (path.size() > kPathMax) return 0;
-    const std::optional<std::string> temp = makeTempName(tempEnvironmentDirectory());
-    if (!temp) return 0;
-
-    if (!writeExpanded(list, path, *temp)) return 0;
-
-    // The original steps aside under a free name in its own directory instead
-    // of being deleted, so that it comes back if the new file cannot be made.
-    const std::optional<std::string> aside = makeTempName(splitDirAndName(path).directory);
-    if (!aside) {
-        sys::DeleteFileA(temp->c_str());
-        return 0;
-    }
-    if (!sys::MoveFileA(path.c_str(), aside->c_str())) return 0; // in use: the temporary file stays
-
-    try {
-        copyFile(*temp, path, nullptr, nullptr, 1, 1);
-    } catch (const Error &) {
-        if (!fileExists(path)) sys::MoveFileA(aside->c_str(), path.c_str());
-        throw;
-    }
-
-    if (!sys::DeleteFileA(aside->c_str())) {
-        // The original could not be deleted (read-only, in use): put it back.
-        if (sys::DeleteFileA(path.c_str())) sys::MoveFileA(aside->c_str(), path.c_str());
-        return 0;
-    }
-    return sys::DeleteFileA(temp->c_str()) ? 1 : 0;
 }

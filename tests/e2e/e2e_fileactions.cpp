@@ -312,6 +312,88 @@ TEST_F(FileActions, SubstWithoutBackupExpandsTheStagedReplacement) {
     EXPECT_EQ(readFile("C:\\TAVRO\\CONF.TXT"), std::optional<std::string>("w=" + windowsDir() + "\r\n"));
 }
 
+// SUBST expands only the copy it installs. A file it does not replace (same
+// date, installed file newer, compressed, failed copy) stays exactly as it
+// is, so running the patch again never expands a path twice.
+TEST_F(FileActions, SubstExpandsOnlyTheCopyItInstalls) {
+    installProduct("C:\\TAVRO", 1);
+    patchFile("TVREPORT.CFG", "Path=\\TAVRO\\DATA\r\n");
+    const std::string expanded = "Path=C:\\TAVRO\\DATA\r\n";
+    const std::string installed = "C:\\TAVRO\\TVREPORT.CFG";
+    RunResult first = run("SUBST1=TAVRO,TVREPORT.CFG\n");
+    EXPECT_EQ(first.err, "");
+    EXPECT_EQ(first.out, kBanner + outcome(installed, message(36)) + kComplete);
+    EXPECT_EQ(readFile(installed), std::optional<std::string>(expanded));
+    // The installed copy keeps the date of the patch's file.
+    EXPECT_TRUE(stampOf(installed) == (Stamp{kNewDate, kNewTime}));
+
+    RunResult second = run("SUBST1=TAVRO,TVREPORT.CFG\n");
+    EXPECT_EQ(second.out, kBanner + outcome(installed, message(32)) + kComplete);
+    EXPECT_EQ(readFile(installed), std::optional<std::string>(expanded));
+
+    setDosTime(installed, dosDate(2020, 1, 1), kNewTime);
+    RunResult third = run("SUBST1=TAVRO,TVREPORT.CFG\n");
+    EXPECT_EQ(third.out, kBanner + outcome(installed, message(33)) + kComplete);
+    EXPECT_EQ(readFile(installed), std::optional<std::string>(expanded));
+
+    // Compressed, and a copy that fails: the file in place is not touched.
+    writeFile("C:\\TAVRO\\R.CFG", "r=\\TAVRO\r\n");
+    writeFile("C:\\TAVRO\\GONE.CFG", "g=\\WINDOWS\r\n");
+    patchFile("R.CFG", "new r=\\TAVRO\r\n");
+    RunResult other = run("SUBST1=TAVRO,R.CFG,,,0,1,1\n"
+                          "SUBST2=TAVRO,GONE.CFG\n");
+    EXPECT_EQ(other.err, "\r\n\a" + message(30) + ": " + patch().path("GONE.CFG") + "\r\n");
+    EXPECT_EQ(readFile("C:\\TAVRO\\R.CFG"), std::optional<std::string>("r=\\TAVRO\r\n"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\GONE.CFG"), std::optional<std::string>("g=\\WINDOWS\r\n"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\R.OLD"));
+}
+
+// The expansion works on bytes: NUL, Ctrl-Z, lone CR and LF stay, and a
+// line is expanded whole whatever its length.
+TEST_F(FileActions, SubstKeepsEveryByteAndExpandsLongLinesWhole) {
+    installProduct("C:\\TAVRO", 0);
+    const std::string win = windowsDir();
+    std::string text, expected;
+    auto both = [&](const std::string &raw, const std::string &result) {
+        text += raw;
+        expected += result;
+    };
+    both("Dir=\\TAVRO\r\nAB", "Dir=C:\\TAVRO\r\nAB");
+    both(std::string(1, '\0') + "CD=1\r\nnext\r\n\x1a\r\nafter=1\r\n",
+         std::string(1, '\0') + "CD=1\r\nnext\r\n\x1a\r\nafter=1\r\n");
+    both(std::string(506, 'x') + "\\TAVRO\r\n", std::string(506, 'x') + "C:\\TAVRO\r\n");
+    both("lf=\\WINDOWS\ncr\r=\\TAVRO\r\n", "lf=" + win + "\ncr\r=C:\\TAVRO\r\n");
+    for (int i = 0; i < 300; ++i) both("\\WINDOWS;" + std::string(i % 7, 'y'), win + ";" + std::string(i % 7, 'y'));
+    both("\\\\TAVRO \\TAVRO", "\\TAVRO C:\\TAVRO"); // the last line has no line end
+    patchFile("BYTES.CFG", text);
+    RunResult r = run("SUBST1=TAVRO,BYTES.CFG\n");
+    EXPECT_EQ(r.err, "");
+    const auto got = readFile("C:\\TAVRO\\BYTES.CFG");
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(got->size(), expected.size());
+    EXPECT_TRUE(*got == expected);
+}
+
+// The expanded copy is written beside its destination, not in the TEMP
+// directory: a TEMP that names a file, or nothing usable, changes nothing.
+TEST_F(FileActions, SubstNeedsNoTemporaryDirectory) {
+    installProduct("C:\\TAVRO", 0);
+    writeFile("C:\\E2E\\TEMPFILE", "not a directory");
+    makeDirs("C:\\E2E\\EMPTYTMP");
+    patchFile("A.CFG", "a=\\TAVRO\r\n");
+    patchFile("B.CFG", "b=\\TAVRO\r\n");
+    patch().writeProfile(profileWith("SUBST1=TAVRO,A.CFG\n"));
+    RunResult r = runTavupd(patch(), {}, "win98", 60000, {"TEMP=C:\\E2E\\TEMPFILE"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(readFile("C:\\TAVRO\\A.CFG"), std::optional<std::string>("a=C:\\TAVRO\r\n"));
+    patch().writeProfile(profileWith("SUBST1=TAVRO,B.CFG\n"));
+    r = runTavupd(patch(), {}, "win98", 60000, {"TEMP=C:\\E2E\\EMPTYTMP"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(readFile("C:\\TAVRO\\B.CFG"), std::optional<std::string>("b=C:\\TAVRO\r\n"));
+    EXPECT_TRUE(listDir("C:\\E2E\\EMPTYTMP").empty());
+    EXPECT_EQ(readFile("C:\\E2E\\TEMPFILE"), std::optional<std::string>("not a directory"));
+}
+
 TEST_F(FileActions, SubstWithMissingTargetDirectoryTouchesNothing) {
     installProduct("C:\\TAVRO", 0);
     patchFile("CONF.TXT", "x=\\TAVRO\r\n");
