@@ -4,6 +4,7 @@
 #include "tvpdf.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -38,6 +39,16 @@ std::string fileNamePart(const std::string &name) {
 // The error of a test for a name that does not exist.
 bool notFound(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
+}
+
+// A name field with a wildcard or a character that no file name holds
+// names no single file: the line is refused rather than tried (and maybe
+// registered for a restart that could never carry it out).
+bool isInvalidName(const std::string &name) {
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 32 || std::strchr("*?<>|\":", c) != nullptr) return true;
+    }
+    return false;
 }
 
 bool pathExists(const std::string &path) { return sys::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -254,7 +265,8 @@ static void runLocalAction(DataFile &df, const std::string &line, LocalKind kind
         return;
     }
     appendBackslash(base);
-    if (base.size() + source->size() > kPathMax || base.size() + destination->size() > kPathMax) {
+    if (base.size() + source->size() > kPathMax || base.size() + destination->size() > kPathMax ||
+        isInvalidName(*source) || isInvalidName(*destination)) {
         df.reportMessage(18);
         return;
     }
@@ -302,7 +314,7 @@ void DataFile::actionErase(const std::string &line) {
         return;
     }
     appendBackslash(path);
-    if (path.size() + fileName->size() > kPathMax) {
+    if (path.size() + fileName->size() > kPathMax || isInvalidName(*fileName)) {
         reportMessage(18);
         return;
     }

@@ -7,6 +7,7 @@
 #include "tavupd.h"
 #include "tavupd_error.h"
 #include "tvpfile_internal.h"
+#include "tvpdf_fields.h"
 #include "tvpfile_subst.h"
 #include "tvpprof.h"
 
@@ -59,6 +60,27 @@ bool knownAbsent(const std::string &path) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+// A failure that says the name is wrong or names nothing, as opposed to a
+// file that is there but cannot be changed now (in use, protected). Only
+// the latter waits for the restart; the former is reported.
+bool isNameError(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_DIRECTORY:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Two formed paths name the same file: equal but for the letter case.
+bool samePath(const std::string &a, const std::string &b) { return equalsIgnoreCase(a.c_str(), b.c_str()); }
+
 sys::FileHandle openForReading(const std::string &path) {
     return sys::FileHandle(sys::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -82,6 +104,23 @@ bool renamePaths(const std::string &source, const std::string &destination, Conf
     if (source.size() > kPathMax) TVPFILE_RAISE(26, source);
     if (destination.size() > kPathMax) TVPFILE_RAISE(26, destination);
 
+    // Only a file that is there waits for the restart: a missing source or
+    // a missing destination directory fails here, and nothing is registered
+    // that could never be carried out.
+    if (knownAbsent(source)) TVPFILE_RAISE(26, source);
+    const std::string destinationDir = splitDirAndName(destination).directory;
+    if (!destinationDir.empty() && knownAbsent(destinationDir)) TVPFILE_RAISE(26, destination);
+
+    // Source and destination name the same file (the letter case may
+    // differ): it is renamed in place, or kept as it is when that fails.
+    // Backing it up, erasing the destination or deferring would all act on
+    // the file itself.
+    if (samePath(source, destination)) {
+        if (source != destination && !sys::MoveFileA(source.c_str(), destination.c_str()) && isDebug(config))
+            trace("\t\tName Kept : ", source);
+        return true;
+    }
+
     // A destination that is not there has nothing to back up, so the rename
     // need not wait for a restart. Once an earlier step of the operation is
     // pending, the backup move is registered as usual: the destination may
@@ -89,19 +128,31 @@ bool renamePaths(const std::string &source, const std::string &destination, Conf
     if (backup && (isPending(config) || !knownAbsent(destination))) {
         const std::string backupName = backupNameOf(destination);
         if (backupName.size() > kPathMax) TVPFILE_RAISE(26, backupName);
-        eraseFile(backupName, config, 0);
-        bool moved = false;
-        if (!isPending(config)) moved = sys::MoveFileA(destination.c_str(), backupName.c_str()) != FALSE;
-        if (!moved) {
-            if (config == nullptr) TVPFILE_RAISE(26, destination);
-            deferMove(destination, backupName.c_str(), config);
-            markPending(config);
+        if (samePath(backupName, destination)) {
+            // The destination has its own backup name: no backup is kept,
+            // for moving it onto itself would erase it.
+            if (isDebug(config)) trace("\t\tNo Backup : ", destination);
+        } else if (samePath(backupName, source)) {
+            // The backup would be made over the file being renamed.
+            TVPFILE_RAISE(26, source);
+        } else {
+            eraseFile(backupName, config, 0);
+            bool moved = false;
+            if (!isPending(config)) moved = sys::MoveFileA(destination.c_str(), backupName.c_str()) != FALSE;
+            if (!moved) {
+                if (config == nullptr) TVPFILE_RAISE(26, destination);
+                deferMove(destination, backupName.c_str(), config);
+                markPending(config);
+            }
         }
     }
 
     if (force) eraseFile(destination, config, 0);
 
-    if (!isPending(config) && sys::MoveFileA(source.c_str(), destination.c_str())) return true;
+    if (!isPending(config)) {
+        if (sys::MoveFileA(source.c_str(), destination.c_str())) return true;
+        if (isNameError(::GetLastError())) TVPFILE_RAISE(26, source);
+    }
     if (config == nullptr) TVPFILE_RAISE(26, source);
     deferMove(source, destination.c_str(), config);
     markPending(config);
@@ -200,6 +251,10 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
     if (!sys::GetDosFileTime(in.get(), &sourceDate, &sourceTime)) TVPFILE_RAISE(28, source);
     const int64_t sourceStamp = dosTimeToCalendar(sourceDate, sourceTime);
 
+    // A file copied onto itself is in place already; backing it up or
+    // staging it would act on the source itself.
+    if (samePath(source, destination)) return SameDate;
+
     // A destination that cannot be opened for reading counts as absent.
     bool destExists = false;
     int64_t destStamp = 0;
@@ -221,7 +276,13 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
     std::string backupName;
     if (backup && destExists && (destOlder || force)) {
         backupName = backupNameOf(destination);
-        backupMovedNow = renameWhole(destination, backupName, config, 1, 0);
+        if (samePath(backupName, destination)) {
+            // The destination has its own backup name (X.OLD): no backup is
+            // kept, for moving it onto itself would erase it.
+            if (isDebug(config)) trace("\t\tNo Backup : ", destination);
+        } else {
+            backupMovedNow = renameWhole(destination, backupName, config, 1, 0);
+        }
     }
 
     auto restoreBackup = [&]() {
@@ -278,7 +339,12 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
         if (!work) return deferCopy();
         sys::FileHandle out(sys::CreateFileA(work->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                              FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) return deferCopy();
+        if (!out) {
+            // A directory that is not there is a failure of its own: a
+            // registration could never be carried out.
+            if (isNameError(::GetLastError())) TVPFILE_RAISE(21, destination);
+            return deferCopy();
+        }
 
         // Drops the partly written copy before a failure is raised.
         auto discard = [&]() {
@@ -426,12 +492,26 @@ void eraseFile(const std::string &path, ConfigData *config, int backup) {
     if (path.size() > kPathMax) TVPFILE_RAISE(25, path);
     if (knownAbsent(path)) return;
 
-    // Once the backup rename has moved the file away, there is nothing left
-    // to delete. When that rename had to wait for the restart, the deletion
-    // waits too and is registered after it.
-    if (backup && renameWhole(path, backupNameOf(path), config, 1, 0)) return;
+    if (backup) {
+        const std::string backupName = backupNameOf(path);
+        if (samePath(backupName, path)) {
+            // The file has its own backup name: it is erased without a
+            // backup, for moving it onto itself would only lose it.
+            if (isDebug(config)) trace("\t\tNo Backup : ", path);
+        } else if (renameWhole(path, backupName, config, 1, 0)) {
+            // Once the backup rename has moved the file away, there is
+            // nothing left to delete. When that rename had to wait for the
+            // restart, the deletion waits too and is registered after it.
+            return;
+        }
+    }
 
-    if (!isPending(config) && sys::DeleteFileA(path.c_str())) return;
+    if (!isPending(config)) {
+        if (sys::DeleteFileA(path.c_str())) return;
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return; // gone meanwhile
+        if (isNameError(error)) TVPFILE_RAISE(25, path);
+    }
     if (config == nullptr) TVPFILE_RAISE(25, path);
     deferMove(path, nullptr, config);
     markPending(config);

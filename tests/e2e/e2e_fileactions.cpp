@@ -394,6 +394,27 @@ TEST_F(FileActions, SubstNeedsNoTemporaryDirectory) {
     EXPECT_EQ(readFile("C:\\E2E\\TEMPFILE"), std::optional<std::string>("not a directory"));
 }
 
+// FILE of a file whose backup name is its own (DATA.OLD): no backup is
+// kept and the file is not moved onto itself; the older one stays until
+// the restart puts the new one in its place.
+TEST_F(FileActions, FileOfAnOldFileKeepsNoBackupOfItself) {
+    installProduct("C:\\TAVRO", 0);
+    patchFile("DATA.OLD", "new data");
+    writeFile("C:\\TAVRO\\DATA.OLD", "old data");
+    setDosTime("C:\\TAVRO\\DATA.OLD", kOldDate, kOldTime);
+    RunResult r = run("FILE1=TAVRO,DATA.OLD\n", {"-d"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitCode, 3010u);
+    EXPECT_NE(r.out.find("\t\tNo Backup : C:\\TAVRO\\DATA.OLD\r\n"), std::string::npos) << r.out;
+    EXPECT_EQ(readFile("C:\\TAVRO\\DATA.OLD"), std::optional<std::string>("old data"));
+    const auto renames = wininitRenames();
+    ASSERT_EQ(renames.size(), 1u);
+    EXPECT_EQ(renames[0].first, "C:\\TAVRO\\DATA.OLD");
+    EXPECT_EQ(_strnicmp(renames[0].second.c_str(), "C:\\TAVRO\\ARCHIVE\\TEMP\\TV", 24), 0) << renames[0].second;
+    carryOutPendingOperations();
+    EXPECT_EQ(readFile("C:\\TAVRO\\DATA.OLD"), std::optional<std::string>("new data"));
+}
+
 TEST_F(FileActions, SubstWithMissingTargetDirectoryTouchesNothing) {
     installProduct("C:\\TAVRO", 0);
     patchFile("CONF.TXT", "x=\\TAVRO\r\n");

@@ -865,6 +865,94 @@ TEST_F(FileOps, RenameWithoutConfigDataRaises26) {
     EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
 }
 
+// Only a file that is there waits for the restart: a missing source or a
+// missing destination directory raises 26 and registers nothing, also once
+// an earlier step is pending.
+TEST_F(FileOps, RenameOfMissingSourceOrIntoMissingDirectoryRaises26) {
+    for (int family : {1, 2}) {
+        for (int pending : {0, 1}) {
+            SCOPED_TRACE("family " + std::to_string(family) + " pending " + std::to_string(pending));
+            SetUp();
+            cfg.setOsFamily(family);
+            cfg.setReplacementPending(pending);
+            writeBytes(src + "\\A.TXT", "a");
+            Error e = raised([&] { renameFile(src + "\\NOSUCH.TXT", dst + "\\NOSUCH.TXT", &cfg, 0, 1); });
+            EXPECT_EQ(e.number, 26);
+            EXPECT_EQ(e.message, src + "\\NOSUCH.TXT");
+            e = raised([&] { renameFile(src + "\\A.TXT", dst + "\\NODIR\\A.TXT", &cfg, 1, 1); });
+            EXPECT_EQ(e.number, 26);
+            EXPECT_EQ(e.message, dst + "\\NODIR\\A.TXT");
+            EXPECT_EQ(readBytes(src + "\\A.TXT"), "a");
+            EXPECT_EQ(cfg.replacementPending(), pending);
+            EXPECT_FALSE(exists(win + "\\WININIT.INI"));
+            EXPECT_TRUE(pendingMoves().empty());
+        }
+    }
+}
+
+// Source and destination that name one file: renamed in place at most,
+// never erased by force, backed up or deferred.
+TEST_F(FileOps, RenameOntoItsOwnNameOnlyChangesTheCase) {
+    writeBytes(dst + "\\notes.txt", "notes");
+    cfg.setOsFamily(2);
+    renameFile(dst + "\\notes.txt", dst + "\\NOTES.TXT", &cfg, 1, 1);
+    // (Whether the letter case changes is the file system's matter.)
+    EXPECT_EQ(readBytes(dst + "\\NOTES.TXT"), "notes");
+    renameFileIn(dst, dst, "NOTES.TXT", "NOTES.TXT", &cfg, 1, 0);
+    EXPECT_EQ(readBytes(dst + "\\NOTES.TXT"), "notes");
+    EXPECT_FALSE(exists(dst + "\\NOTES.OLD"));
+    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_TRUE(pendingMoves().empty());
+
+    // Copied onto itself: nothing to do, whatever force and backup say.
+    EXPECT_EQ(copyFile(dst + "\\NOTES.TXT", dst + "\\notes.TXT", tmp.c_str(), &cfg, 1, 1), SameDate);
+    EXPECT_EQ(readBytes(dst + "\\NOTES.TXT"), "notes");
+    EXPECT_FALSE(exists(dst + "\\NOTES.OLD"));
+    EXPECT_TRUE(tempFiles().empty());
+    EXPECT_TRUE(pendingMoves().empty());
+}
+
+// A target whose backup name is its own name (X.OLD) is handled without a
+// backup, and the trace says so; a backup that would be made over the
+// source is refused.
+TEST_F(FileOps, TargetThatIsItsOwnBackupNameKeepsNoBackup) {
+    cfg.setDebug(1);
+    StdoutCapture cap(root + "\\out.txt");
+    writeBytes(dst + "\\K.OLD", "k");
+    eraseFile(dst + "\\K.OLD", &cfg, 1);
+    writeBytes(src + "\\A.TXT", "a");
+    writeBytes(dst + "\\B.OLD", "b");
+    renameFile(src + "\\A.TXT", dst + "\\B.OLD", &cfg, 1, 1);
+    writeBytes(src + "\\D.OLD", "new");
+    setTime(src + "\\D.OLD", kNew);
+    writeBytes(dst + "\\D.OLD", "old");
+    setTime(dst + "\\D.OLD", kOld);
+    EXPECT_EQ(copyFile(src + "\\D.OLD", dst + "\\D.OLD", tmp.c_str(), &cfg, 0, 1), ReplacedOlder);
+    const std::string out = cap.finish();
+    cfg.setDebug(0);
+
+    EXPECT_FALSE(exists(dst + "\\K.OLD"));
+    EXPECT_EQ(readBytes(dst + "\\B.OLD"), "a");
+    EXPECT_FALSE(exists(src + "\\A.TXT"));
+    // The old D.OLD stays until the restart puts the staged copy in place.
+    EXPECT_EQ(readBytes(dst + "\\D.OLD"), "old");
+    EXPECT_EQ(renameLines(), std::vector<std::string>{dst + "\\D.OLD=" + firstTempName()});
+    EXPECT_EQ(readBytes(firstTempName()), "new");
+    for (const std::string &file : {dst + "\\K.OLD", dst + "\\B.OLD", dst + "\\D.OLD"})
+        EXPECT_NE(out.find("\t\tNo Backup : " + file + "\r\n"), std::string::npos) << out;
+
+    // RENAME of A.OLD onto an existing A.TXT with backup: the backup of
+    // A.TXT would erase the source.
+    writeBytes(dst + "\\A.OLD", "previous");
+    writeBytes(dst + "\\A.TXT", "current");
+    Error e = raised([&] { renameFile(dst + "\\A.OLD", dst + "\\A.TXT", &cfg, 0, 1); });
+    EXPECT_EQ(e.number, 26);
+    EXPECT_EQ(e.message, dst + "\\A.OLD");
+    EXPECT_EQ(readBytes(dst + "\\A.OLD"), "previous");
+    EXPECT_EQ(readBytes(dst + "\\A.TXT"), "current");
+    EXPECT_EQ(renameLines().size(), 1u);
+}
+
 // ---- eraseFile -----------------------------------------------------------------------
 
 TEST_F(FileOps, EraseOfMissingFileDoesNothing) {
@@ -960,6 +1048,26 @@ TEST_F(FileOps, EraseOfFileInUseIsDeferredOrRaises25) {
     ASSERT_EQ(moves.size(), 1u);
     EXPECT_EQ(upper(moves[0].first), upper(dst + "\\A.TXT"));
     EXPECT_EQ(moves[0].second, "");
+}
+
+// A deletion that fails because of the name is reported, not registered;
+// a file gone meanwhile is simply erased.
+TEST_F(FileOps, EraseFailingOnTheNameRaises25AndRegistersNothing) {
+    writeBytes(dst + "\\A.TXT", "a");
+    sys::failCall(sys::Call::DeleteFileA, 1, ERROR_INVALID_NAME);
+    Error e = raised([&] { eraseFile(dst + "\\A.TXT", &cfg, 0); });
+    EXPECT_TRUE(sys::faultFired());
+    sys::resetFaults();
+    EXPECT_EQ(e.number, 25);
+    EXPECT_EQ(e.message, dst + "\\A.TXT");
+    sys::failCall(sys::Call::DeleteFileA, 1, ERROR_FILE_NOT_FOUND);
+    e = raised([&] { eraseFile(dst + "\\A.TXT", &cfg, 0); });
+    EXPECT_TRUE(sys::faultFired());
+    sys::resetFaults();
+    EXPECT_EQ(e.number, -1);
+    EXPECT_EQ(readBytes(dst + "\\A.TXT"), "a");
+    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_FALSE(exists(win + "\\WININIT.INI"));
 }
 
 // ---- deferMove on the Windows 95 family ---------------------------------------------------
