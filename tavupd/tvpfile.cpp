@@ -531,7 +531,9 @@ void deferMove(const std::string &source, const char *target, ConfigData *config
         deferMoveNT(source, target, config);
         break;
     default:
-        break; // nothing stands in for a restart registration here
+        // Nothing stands in for a restart registration here: what cannot be
+        // done now fails, rather than being reported done and left undone.
+        TVPFILE_RAISE(29, source);
     }
 }
 

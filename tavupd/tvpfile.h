@@ -27,8 +27,9 @@ void eraseFile(const std::string &path, ConfigData *config, int backup);
 void eraseFileIn(const std::string &dir, const std::string &name, ConfigData *config, int backup);
 
 // Registers a move (target given) or deletion (target null) for the next
-// start of Windows: WININIT.INI on family 1, a delayed move on family 2,
-// nothing on others. Does not set replacementPending.
+// start of Windows: WININIT.INI on family 1, a delayed move on family 2.
+// Any other family has nothing that stands in for them: Error 29 (source).
+// Does not set replacementPending.
 void deferMove(const std::string &source, const char *target, ConfigData *config);
 void deferMoveWin95(const std::string &source, const std::string &target, ConfigData *config);
 void deferMoveNT(const std::string &source, const char *target, ConfigData *config);

@@ -415,6 +415,43 @@ TEST_F(FileActions, FileOfAnOldFileKeepsNoBackupOfItself) {
     EXPECT_EQ(readFile("C:\\TAVRO\\DATA.OLD"), std::optional<std::string>("new data"));
 }
 
+// On a system the version table does not know (code 0), the platform
+// decides how a file in use waits: NT platform by a delayed move, Windows 95
+// platform by WININIT.INI. The replacement is registered and carried out at
+// the restart, and the patch is recorded; conditions still see code 0.
+TEST_F(FileActions, UnknownWindowsVersionDefersByItsPlatform) {
+    for (const char *version : {"win7", "win10", "winme"}) {
+        SCOPED_TRACE(version);
+        SetUp();
+        installProduct("C:\\TAVRO", 1);
+        patchFile("TVVIEW.EXE", "viewer 2.1");
+        writeFile("C:\\TAVRO\\TVVIEW.EXE", "viewer 2.0");
+        setDosTime("C:\\TAVRO\\TVVIEW.EXE", kOldDate, kOldTime);
+        patch().writeProfile("[Patch]\nPatch=UNKNOWNOS\nCondition0=Main,0,0,Tavro,root,x\n\n[Main]\n"
+                             "FILE1=TAVRO,TVVIEW.EXE,,,0,0\n");
+        RunResult r;
+        {
+            FileLock lock("C:\\TAVRO\\TVVIEW.EXE");
+            ASSERT_TRUE(lock.locked());
+            r = runTavupd(patch(), {}, version);
+        }
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.exitCode, 3010u) << r.out;
+        EXPECT_EQ(r.out, kBanner + outcome("C:\\TAVRO\\TVVIEW.EXE", message(36)) + kComplete + kRestart);
+        EXPECT_EQ(readFile("C:\\TAVRO\\TVVIEW.EXE"), std::optional<std::string>("viewer 2.0"));
+        const bool nt = std::string(version) != "winme";
+        EXPECT_EQ(pendingMoves().size(), nt ? 1u : 0u);
+        EXPECT_EQ(wininitRenames().size(), nt ? 0u : 1u);
+        const auto record = readFile(windowsDir() + "\\TAVRO.INI").value_or("");
+        EXPECT_NE(record.find("[Install]\r\nPatch0=UNKNOWNOS\r\n"), std::string::npos) << record;
+        carryOutPendingOperations();
+        EXPECT_EQ(readFile("C:\\TAVRO\\TVVIEW.EXE"), std::optional<std::string>("viewer 2.1"));
+        EXPECT_TRUE(listDir("C:\\TAVRO\\ARCHIVE\\TEMP").empty());
+        // Recorded: a second run is refused as already installed.
+        EXPECT_EQ(runTavupd(patch(), {}, version).exitCode, 1u);
+    }
+}
+
 TEST_F(FileActions, SubstWithMissingTargetDirectoryTouchesNothing) {
     installProduct("C:\\TAVRO", 0);
     patchFile("CONF.TXT", "x=\\TAVRO\r\n");

@@ -402,16 +402,38 @@ TEST_F(FileOps, DestinationInUseWithBackupRegistersBackupThenStagedCopy) {
     }
 }
 
-TEST_F(FileOps, OtherFamilyRegistersNothingButStillMarksPending) {
-    cfg.setOsFamily(4);
-    writeBytes(src + "\\X.DLL", "new");
-    setTime(src + "\\X.DLL", kNew);
-    writeBytes(dst + "\\X.DLL", "old");
-    setTime(dst + "\\X.DLL", kOld);
-    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 0), ReplacedOlder);
-    EXPECT_EQ(cfg.replacementPending(), 1);
-    EXPECT_FALSE(exists(win + "\\WININIT.INI"));
-    EXPECT_TRUE(pendingMoves().empty());
+// A family with nothing that stands in for a restart registration: what
+// would wait for the restart fails instead, nothing is staged or marked.
+TEST_F(FileOps, OtherFamilyCannotDeferAndRaises29) {
+    for (int family : {0, 4}) {
+        SCOPED_TRACE(family);
+        SetUp();
+        cfg.setOsFamily(family);
+        cfg.setReplacementPending(0);
+        writeBytes(src + "\\X.DLL", "new");
+        setTime(src + "\\X.DLL", kNew);
+        writeBytes(dst + "\\X.DLL", "old");
+        setTime(dst + "\\X.DLL", kOld);
+        Error e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 0); });
+        EXPECT_EQ(e.number, 29);
+        EXPECT_EQ(readBytes(dst + "\\X.DLL"), "old");
+        EXPECT_TRUE(tempFiles().empty());
+
+        writeBytes(dst + "\\B.TXT", "b");
+        e = raised([&] { renameFile(dst + "\\X.DLL", dst + "\\B.TXT", &cfg, 0, 0); });
+        EXPECT_EQ(e.number, 29);
+        EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
+
+        sys::failCall(sys::Call::DeleteFileA, 1, ERROR_SHARING_VIOLATION);
+        e = raised([&] { eraseFile(dst + "\\B.TXT", &cfg, 0); });
+        sys::resetFaults();
+        EXPECT_EQ(e.number, 29);
+        EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
+
+        EXPECT_EQ(cfg.replacementPending(), 0);
+        EXPECT_FALSE(exists(win + "\\WININIT.INI"));
+        EXPECT_TRUE(pendingMoves().empty());
+    }
 }
 
 TEST_F(FileOps, StagingTracesAndFallsBackToTheSecondTemplate) {
