@@ -6,8 +6,8 @@
 #include "sys.h"
 #include "tavupd.h"
 #include "tavupd_error.h"
-#include "tvpfile_internal.h"
 #include "tvpdf_fields.h"
+#include "tvpfile_internal.h"
 #include "tvpfile_subst.h"
 #include "tvpprof.h"
 
