@@ -307,8 +307,8 @@ TEST_F(Local, DebugTraceOfEachAction) {
 }
 
 // Source and destination that name the same file, the letter case aside:
-// the file is renamed in place at most, never deleted, and nothing waits
-// for a restart, whatever force and backup say.
+// the file is renamed in place at most (copied onto itself: nothing), never
+// deleted, and nothing waits for a restart, whatever force and backup say.
 TEST_F(Local, RenameOntoTheSameNameKeepsTheFile) {
     const std::pair<std::string, int> systems[] = {{"win98", 7}, {"nt40", 8}};
     for (const auto &system : systems) {
@@ -319,7 +319,8 @@ TEST_F(Local, RenameOntoTheSameNameKeepsTheFile) {
         writeFile("C:\\TAVRO\\DOCS\\A.TXT", "a");
         RunResult r = run("RENAME1=TAVRO,notes.txt,NOTES.TXT,1,0\n"
                           "RENAME2=TAVRO,DOCS\\\\A.TXT,docs\\\\a.txt,1,1\n"
-                          "RENAME3=TAVRO,NOTES.TXT,NOTES.TXT\n",
+                          "RENAME3=TAVRO,NOTES.TXT,NOTES.TXT\n"
+                          "COPY1=TAVRO,NOTES.TXT,notes.txt,1,1\n",
                           {}, system.first, system.second);
         EXPECT_EQ(r.err, "");
         EXPECT_EQ(r.out, kBanner + kComplete);

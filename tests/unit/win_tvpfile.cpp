@@ -912,69 +912,6 @@ TEST_F(FileOps, RenameOfMissingSourceOrIntoMissingDirectoryRaises26) {
     }
 }
 
-// Source and destination that name one file: renamed in place at most,
-// never erased by force, backed up or deferred.
-TEST_F(FileOps, RenameOntoItsOwnNameOnlyChangesTheCase) {
-    writeBytes(dst + "\\notes.txt", "notes");
-    cfg.setOsFamily(2);
-    renameFile(dst + "\\notes.txt", dst + "\\NOTES.TXT", &cfg, 1, 1);
-    // (Whether the letter case changes is the file system's matter.)
-    EXPECT_EQ(readBytes(dst + "\\NOTES.TXT"), "notes");
-    renameFileIn(dst, dst, "NOTES.TXT", "NOTES.TXT", &cfg, 1, 0);
-    EXPECT_EQ(readBytes(dst + "\\NOTES.TXT"), "notes");
-    EXPECT_FALSE(exists(dst + "\\NOTES.OLD"));
-    EXPECT_EQ(cfg.replacementPending(), 0);
-    EXPECT_TRUE(pendingMoves().empty());
-
-    // Copied onto itself: nothing to do, whatever force and backup say.
-    EXPECT_EQ(copyFile(dst + "\\NOTES.TXT", dst + "\\notes.TXT", tmp.c_str(), &cfg, 1, 1), SameDate);
-    EXPECT_EQ(readBytes(dst + "\\NOTES.TXT"), "notes");
-    EXPECT_FALSE(exists(dst + "\\NOTES.OLD"));
-    EXPECT_TRUE(tempFiles().empty());
-    EXPECT_TRUE(pendingMoves().empty());
-}
-
-// A target whose backup name is its own name (X.OLD) is handled without a
-// backup, and the trace says so; a backup that would be made over the
-// source is refused.
-TEST_F(FileOps, TargetThatIsItsOwnBackupNameKeepsNoBackup) {
-    cfg.setDebug(1);
-    StdoutCapture cap(root + "\\out.txt");
-    writeBytes(dst + "\\K.OLD", "k");
-    eraseFile(dst + "\\K.OLD", &cfg, 1);
-    writeBytes(src + "\\A.TXT", "a");
-    writeBytes(dst + "\\B.OLD", "b");
-    renameFile(src + "\\A.TXT", dst + "\\B.OLD", &cfg, 1, 1);
-    writeBytes(src + "\\D.OLD", "new");
-    setTime(src + "\\D.OLD", kNew);
-    writeBytes(dst + "\\D.OLD", "old");
-    setTime(dst + "\\D.OLD", kOld);
-    EXPECT_EQ(copyFile(src + "\\D.OLD", dst + "\\D.OLD", tmp.c_str(), &cfg, 0, 1), ReplacedOlder);
-    const std::string out = cap.finish();
-    cfg.setDebug(0);
-
-    EXPECT_FALSE(exists(dst + "\\K.OLD"));
-    EXPECT_EQ(readBytes(dst + "\\B.OLD"), "a");
-    EXPECT_FALSE(exists(src + "\\A.TXT"));
-    // The old D.OLD stays until the restart puts the staged copy in place.
-    EXPECT_EQ(readBytes(dst + "\\D.OLD"), "old");
-    EXPECT_EQ(renameLines(), std::vector<std::string>{dst + "\\D.OLD=" + firstTempName()});
-    EXPECT_EQ(readBytes(firstTempName()), "new");
-    for (const std::string &file : {dst + "\\K.OLD", dst + "\\B.OLD", dst + "\\D.OLD"})
-        EXPECT_NE(out.find("\t\tNo Backup : " + file + "\r\n"), std::string::npos) << out;
-
-    // RENAME of A.OLD onto an existing A.TXT with backup: the backup of
-    // A.TXT would erase the source.
-    writeBytes(dst + "\\A.OLD", "previous");
-    writeBytes(dst + "\\A.TXT", "current");
-    Error e = raised([&] { renameFile(dst + "\\A.OLD", dst + "\\A.TXT", &cfg, 0, 1); });
-    EXPECT_EQ(e.number, 26);
-    EXPECT_EQ(e.message, dst + "\\A.OLD");
-    EXPECT_EQ(readBytes(dst + "\\A.OLD"), "previous");
-    EXPECT_EQ(readBytes(dst + "\\A.TXT"), "current");
-    EXPECT_EQ(renameLines().size(), 1u);
-}
-
 // ---- eraseFile -----------------------------------------------------------------------
 
 TEST_F(FileOps, EraseOfMissingFileDoesNothing) {
