@@ -92,13 +92,21 @@ constexpr const char *kProductRegistryPrefix = "SOFTWARE\\Korvek\\KorvekDSP\\";
 // Locates the system TAVRO.INI, reads the product directory, opens the
 // product's TAVRO.INI and detects the system version.
 std::unique_ptr<ConfigData> createConfigData(const std::string &windowsDirectory);
-// Version code of the running system (OsVersion).
-int detectOsVersion();
+// Version and family codes of a system.
+struct OsCodes {
+    int version; // OsVersion: 0 for a version outside the table
+    int family;  // OsFamily, or 4 (Win32s), or 0 when nothing is known
+};
+// Codes of the running system; both 0 when it does not say what it is.
+OsCodes detectOs();
 // Version code for a platform identifier and version as GetVersionExA
 // reports them (VER_PLATFORM_WIN32s, _WINDOWS, _NT).
 int osVersionFor(unsigned long platform, unsigned long major, unsigned long minor);
-// Family code for a version code: 7 -> 1; 8, 9 -> 2; others unchanged.
-int osFamilyFor(int version);
+// Family code of a platform identifier, whatever the version: NT platform
+// 2, Windows 95 platform 1, Win32s 4, anything else 0. It decides how work
+// waits for the restart and whether the patch is recorded, so a system
+// newer than the version table still gets both.
+int osFamilyFor(unsigned long platform);
 
 // Starts the program `name` from the program directory as a follow-on
 // program (".EXE", ".BAT", ".CMD" tried when it has no extension; batch

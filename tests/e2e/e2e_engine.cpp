@@ -183,7 +183,8 @@ TEST_F(PatchLoop, RecordOnlyOnTheTwoFamilies) {
         const char *version;
         int detection;
         bool recorded;
-    } cases[] = {{"win95", 1, true}, {"nt40", 8, true}, {"win2k", 9, true}, {"win31", 4, false}, {"win10", 0, false}};
+    } cases[] = {{"win95", 1, true},   {"nt40", 8, true},  {"win2k", 9, true},
+                 {"win31", 4, false},  {"win10", 0, true}, {"winme", 0, true}};
     for (const Case &c : cases) {
         e2e::installProduct("C:\\TAVRO", 0);
         for (int run = 0; run < 2; ++run) {

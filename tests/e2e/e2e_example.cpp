@@ -116,7 +116,7 @@ class Example : public ::testing::Test {
         EXPECT_EQ(readFile("C:\\TAVRO\\BIN\\TVCORE.OLD"), source("TAVRO\\BIN\\TVCORE.DLL"));
         EXPECT_EQ(stamp("C:\\TAVRO\\BIN\\TVCORE.OLD"), "1998-03-02 10:00:00");
 
-        // SUBST: installed, then the references expanded; the doubled marker
+        // SUBST: installed with the references expanded; the doubled marker
         // keeps a literal path.
         std::vector<std::string> cfg = lines("C:\\TAVRO\\TVREPORT.CFG");
         std::vector<std::string> want = {"; Tavro report generator 2.1",

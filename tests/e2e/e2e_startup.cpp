@@ -540,8 +540,9 @@ TEST(StartupSystemVersion, CodeAndFamilyOfEveryVersion) {
         int code;
         int family;
     };
-    const Case cases[] = {{"win95", 1, 1}, {"win98", 7, 1}, {"nt351", 2, 2}, {"nt40", 8, 2},
-                          {"win2k", 9, 2}, {"win31", 4, 4}, {"win10", 0, 0}};
+    // A version outside the table has code 0, and the family of its platform.
+    const Case cases[] = {{"win95", 1, 1}, {"win98", 7, 1}, {"nt351", 2, 2}, {"nt40", 8, 2},  {"win2k", 9, 2},
+                          {"win31", 4, 4}, {"win10", 0, 2}, {"win7", 0, 2},  {"winme", 0, 1}};
     // One condition set per version code; each branch writes its code.
     std::string profile = "[Patch]\nPatch=OSPATCH\n";
     const int codes[] = {1, 7, 2, 8, 9, 4, 0};
