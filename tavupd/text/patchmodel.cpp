@@ -47,11 +47,17 @@ void checkBytes(std::string_view bytes, const std::string &translated, const std
         for (std::size_t i = at + 1; i < bytes.size(); ++i)
             if (bytes[i] != 0x1a && !text::isBlank(bytes[i])) textFollows = true;
         if (textFollows) {
-            int line = 1;
+            std::size_t line = 1;
             for (std::size_t i = 0; i < stop; ++i)
                 if (translated[i] == '\n') ++line;
-            out.push_back(warning(line, Code::ControlZ,
-                                  "a Ctrl-Z byte ends the text here: nothing after it is read"));
+            // At the start of a line the byte ends the text after the line before.
+            if (line > lines.size())
+                out.push_back(warning(0, Code::ControlZ,
+                                      "a Ctrl-Z byte after line " + std::to_string(lines.size()) +
+                                          " ends the text: nothing after it is read"));
+            else
+                out.push_back(warning(static_cast<int>(line), Code::ControlZ,
+                                      "a Ctrl-Z byte ends the text here: nothing after it is read"));
         }
     }
 

@@ -38,9 +38,13 @@ ActionKind kindOf(std::string_view line) {
     return ActionKind::Unknown;
 }
 
-// Edit distance counting a swap of two neighbours as one edit.
+// Edit distance counting a swap of two neighbours as one edit, for the
+// short words of hints: texts whose lengths differ by more than two, or
+// longer than 16 characters, are just "far" (3).
 std::size_t distance(std::string_view a, std::string_view b) {
-    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    constexpr std::size_t kMax = 16;
+    if (a.size() > b.size() + 2 || b.size() > a.size() + 2 || a.size() > kMax || b.size() > kMax) return 3;
+    std::size_t d[kMax + 1][kMax + 1];
     for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
     for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
     for (std::size_t i = 1; i <= a.size(); ++i) {
