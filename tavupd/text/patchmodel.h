@@ -144,10 +144,18 @@ struct ActionLine {
     // overlong lines. InstallAction serves SUBST, FILE and FINDFILE,
     // LocalAction RENAME and COPY: `kind` tells which.
     Action action;
+    // What is wrong with the line. Every error is a reason for which the
+    // engine does not carry the line out: no action key, overlong, a
+    // required field missing (message 18; COPY, RENAME and ERASE without
+    // their names are skipped without one), an unknown location or root, a
+    // REG line on a root key itself. Warnings never change what it does.
     std::vector<Diagnostic> problems;
 
-    // An action the engine carries out (it may still fail on the machine).
-    bool runnable() const { return action.index() != 0; }
+    // Decoded, but refused by the engine (an error above).
+    bool refused() const;
+    // Decoded and not refused: the engine carries it out (it may still fail
+    // on the machine).
+    bool runnable() const { return action.index() != 0 && !refused(); }
 };
 
 // ---- sections -----------------------------------------------------------------
@@ -191,8 +199,10 @@ struct ConditionLine {
     int os = 0;
     int mode = 2;
     // The line holds on no machine (a required field missing, a mode 4
-    // without range end, an overlong line, a root that is no root); the
-    // set's later lines are never tested.
+    // without range end, an overlong line; also a long root name such as
+    // HKEY_LOCAL_MACHINE, which makes it a test of a TAVRO.INI section of
+    // that name); the set's later lines are then never tested. This is the
+    // checker's verdict: the engine evaluates a line as it stands.
     bool alwaysFails = false;
     std::vector<Diagnostic> problems;
 };
@@ -224,7 +234,9 @@ struct UnreadCondition {
 // ---- settings -------------------------------------------------------------------
 
 // A text setting of [Patch], read as the engine reads it: the rest of the
-// key's line after "=", verbatim; empty when the key is missing.
+// key's line after "=", verbatim, whatever its length (the run context keeps
+// the program names to text::kPathMax characters); empty when the key is
+// missing.
 struct TextSetting {
     bool present = false;
     int line = 0;

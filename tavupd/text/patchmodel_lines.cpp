@@ -344,6 +344,11 @@ const char *keywordOf(ActionKind kind) {
     return "";
 }
 
+bool ActionLine::refused() const {
+    return std::any_of(problems.begin(), problems.end(),
+                       [](const Diagnostic &d) { return d.severity == Severity::Error; });
+}
+
 RegOperation RegAction::operation() const {
     if (value) return RegOperation::SetValue;
     return name ? RegOperation::DeleteValue : RegOperation::DeleteKey;

@@ -252,6 +252,11 @@ TEST(PatchModel, OverlongLinesAreRefusedNotCut) {
 
 TEST(PatchModel, LineProblemsOfTheActions) {
     auto problemsOf = [](const char *line) { return decodeActionLine(line, 1).problems; };
+    // Errors are what the engine refuses; warnings leave the action runnable.
+    EXPECT_FALSE(decodeActionLine("REG1=HKLM", 1).runnable());
+    EXPECT_TRUE(decodeActionLine("REG1=HKLM", 1).refused());
+    EXPECT_FALSE(decodeActionLine("COPY1=TAVRO,A", 1).runnable());
+    EXPECT_TRUE(decodeActionLine("COPY1=TAVRO,A,B,2", 1).runnable());
     EXPECT_TRUE(hasCode(problemsOf("FILE1=TAVRO"), Code::MissingField, Severity::Error));
     EXPECT_TRUE(hasCode(problemsOf("INI1=TAVRO,,S"), Code::MissingField, Severity::Error));
     EXPECT_TRUE(hasCode(problemsOf("FILE1=C:\\\\TAVRO,A.DLL"), Code::UnknownLocation, Severity::Error));
