@@ -63,12 +63,4 @@ TEST(TextKit, JoinsPathsWithOneBackslash) {
     EXPECT_EQ(text::joinPath("C:\\TAVRO", "BIN"), "C:\\TAVRO\\BIN");
     EXPECT_EQ(text::joinPath("C:\\", "BIN"), "C:\\BIN");
     EXPECT_EQ(text::joinPath("", "BIN"), "\\BIN");
-    std::string p = "C:\\A/";
-    text::appendBackslash(p);
-    EXPECT_EQ(p, "C:\\A/\\");
-}
-
-TEST(TextKit, VisibleShowsEveryOtherByteInHex) {
-    EXPECT_EQ(text::visible("A b~"), "A b~");
-    EXPECT_EQ(text::visible(std::string("\t\0\x7f\xff", 4)), "\\x09\\x00\\x7F\\xFF");
 }
