@@ -1,12 +1,14 @@
 #include "app/check_switch.h"
 
 #include <cstring>
+#include <new>
 #include <optional>
 #include <vector>
 
 #include "check/checker.h"
 #include "paths.h"
 #include "sys.h"
+#include "tavupd_error.h"
 
 namespace {
 
@@ -74,7 +76,9 @@ bool checkSwitchGiven(int argc, char **argv) {
     return false;
 }
 
-int runProfileCheck(int argc, char **argv, const std::string &programDirectory, const std::string &defaultProfile) {
+namespace {
+
+int printReport(int argc, char **argv, const std::string &programDirectory, const std::string &defaultProfile) {
     const std::optional<std::string> given = profileSwitch(argc, argv);
     std::string shown = defaultProfile;
     const std::string path = given ? *given : defaultProfile;
@@ -90,4 +94,19 @@ int runProfileCheck(int argc, char **argv, const std::string &programDirectory, 
     sys::fputs(out.c_str(), stdout);
     sys::fflush(stdout);
     return report.status();
+}
+
+} // namespace
+
+int runProfileCheck(int argc, char **argv, const std::string &programDirectory, const std::string &defaultProfile) {
+    // The check runs outside the driver's protected run: memory running out
+    // while the profile is read is reported here the same way.
+    try {
+        return printReport(argc, argv, programDirectory, defaultProfile);
+    } catch (const Error &error) {
+        reportCriticalError(error);
+    } catch (const std::bad_alloc &) {
+        reportCriticalError(Error(1, 0, "tavupd", __LINE__));
+    }
+    return 1;
 }

@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <optional>
 #include <string>
 #include <system_error>
 
 #include "check/checker.h"
+#include "tavupd_error.h"
 
 namespace {
 
@@ -57,11 +59,18 @@ int main(int argc, char **argv) {
     fs::path kitDirectory = profile.parent_path();
     if (kitDirectory.empty()) kitDirectory = ".";
 
-    const std::optional<std::string> bytes = readWhole(profile);
-    const patch::Model model = patch::parse(bytes ? *bytes : std::string());
-    const check::Report report =
-        bytes ? check::checkProfile(model, DirectoryKit(kitDirectory)) : check::unreadableProfile();
-    const std::string out = check::formatReport(report, model, name);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return report.status();
+    try {
+        const std::optional<std::string> bytes = readWhole(profile);
+        const patch::Model model = patch::parse(bytes ? *bytes : std::string());
+        const check::Report report =
+            bytes ? check::checkProfile(model, DirectoryKit(kitDirectory)) : check::unreadableProfile();
+        const std::string out = check::formatReport(report, model, name);
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        return report.status();
+    } catch (const Error &) {
+        // The INI line reader reports memory running out this way.
+    } catch (const std::bad_alloc &) {
+    }
+    std::fputs("tavupd-check: out of memory\n", stderr);
+    return 1;
 }
