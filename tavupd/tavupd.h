@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class Profile;
 class NLSClass;
@@ -106,6 +107,17 @@ int osFamilyFor(int version);
 void startFollowOnProgram(const ConfigData &config, const std::string &name);
 // The same, from an explicit directory (used once the ConfigData is gone).
 void startFollowOnProgramIn(const std::string &directory, const std::string &name);
+
+// True for a log path the run must not open: longer than 259 characters, a
+// directory, one of `kitFiles`, or a program (.EXE, .COM, .BAT, .CMD) in the
+// program directory; and for a path that cannot be resolved. Paths are
+// compared as full paths ignoring case, and by their short forms when they
+// exist.
+bool isRefusedLogPath(const std::string &logPath, const std::string &programDirectory,
+                      const std::vector<std::string> &kitFiles);
+// The paths the follow-on program `name` may have in `directory`: the name
+// itself, or with ".EXE", ".BAT" and ".CMD" when it has no extension.
+std::vector<std::string> followOnCandidates(const std::string &directory, const std::string &name);
 
 // Ends the process with the given status (streams flushed and closed by the
 // normal process exit).

@@ -56,6 +56,9 @@ class DataFile {
     void findFile(const std::string &directory, const std::string &name, int force, int backup, int compress);
 
     static void trimLine(std::string &line);
+    // The key of a profile line: its text up to the first "=" (all of it
+    // when it has none).
+    static std::string lineKey(const std::string &line);
 
     const std::string &archiveDirectory() const { return archiveDirectory_; }
     const std::string &tempDirectory() const { return tempDirectory_; }

@@ -110,8 +110,20 @@ class Checker {
         program(s.failedProgram, "Failed Program");
         const std::string log(text::trimmed(s.logFile.value));
         if (!log.empty() && patch::fileNamePart(log) == log && inKit(log))
-            error(s.logFile.line, "log file " + quoted(log) +
-                                      " is a file of the kit: a run started in the kit directory overwrites it");
+            error(s.logFile.line, "log file " + quoted(log) + " is a file of the kit: " +
+                                      (refusedAsLog(log) ? "the run refuses it and keeps no log"
+                                                         : "a run started in the kit directory overwrites it"));
+    }
+
+    // The run refuses a log that names the profile, the language file or a
+    // program of the kit; it would write over any other file.
+    static bool refusedAsLog(const std::string &name) {
+        const std::size_t dot = name.rfind('.');
+        if (dot == std::string::npos) return false;
+        const std::string_view ext = std::string_view(name).substr(dot);
+        for (const char *refused : {".DAT", ".MSG", ".EXE", ".COM", ".BAT", ".CMD"})
+            if (text::equalsNoCase(ext, refused)) return true;
+        return false;
     }
 
     // Every line of [Patch] is a setting, a condition or a comment.

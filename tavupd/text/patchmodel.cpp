@@ -24,8 +24,7 @@ Diagnostic warning(int line, Code code, std::string text) {
 
 // ---- bytes --------------------------------------------------------------------
 
-void checkBytes(std::string_view bytes, const std::string &translated, const std::vector<std::string> &lines,
-                std::vector<Diagnostic> &out) {
+void checkBytes(std::string_view bytes, const std::vector<std::string> &lines, std::vector<Diagnostic> &out) {
     std::size_t skipFirst = 0; // bytes of a byte-order mark on line 1
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
         out.push_back(warning(1, Code::ByteOrderMark,
@@ -39,17 +38,15 @@ void checkBytes(std::string_view bytes, const std::string &translated, const std
     }
 
     // A Ctrl-Z ends the text; one at the very end (old editors) is harmless.
-    const std::size_t stop = translated.size();
-    const void *ctrlZ = std::memchr(bytes.data(), 0x1a, bytes.size());
-    if (ctrlZ) {
-        const std::size_t at = static_cast<std::size_t>(static_cast<const char *>(ctrlZ) - bytes.data());
+    const std::size_t at = bytes.find('\x1a');
+    if (at != std::string_view::npos) {
         bool textFollows = false;
         for (std::size_t i = at + 1; i < bytes.size(); ++i)
             if (bytes[i] != 0x1a && !text::isBlank(bytes[i])) textFollows = true;
         if (textFollows) {
             std::size_t line = 1;
-            for (std::size_t i = 0; i < stop; ++i)
-                if (translated[i] == '\n') ++line;
+            for (std::size_t i = 0; i < at; ++i)
+                if (bytes[i] == '\n') ++line;
             // At the start of a line the byte ends the text after the line before.
             if (line > lines.size())
                 out.push_back(warning(0, Code::ControlZ,
@@ -249,10 +246,9 @@ std::string_view Model::lineText(int number) const {
 
 Model parse(std::string_view bytes) {
     Model model;
-    const std::string translated = ini::textModeTranslate(bytes.data(), bytes.size());
-    model.lines = ini::splitLines(translated.data(), translated.size());
-    checkBytes(bytes, translated, model.lines, model.fileProblems);
-    model.table.assign(model.lines);
+    model.table.read(bytes.data(), bytes.size());
+    model.lines = model.table.lines();
+    checkBytes(bytes, model.lines, model.fileProblems);
     readSections(model);
     readSettings(model);
     readConditions(model);

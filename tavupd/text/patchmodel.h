@@ -5,10 +5,10 @@
 // fixed English texts), so that the engine can run the actions and the
 // checker can report the problems from the same reading.
 //
-// Lines are read the way the engine reads the profile: the bytes as a
-// stream opened in text mode gives them (CR LF as one line end, a Ctrl-Z
-// ending the text), cut at line feeds, each line kept whole; every rule
-// that looks at a line sees it up to its first NUL byte.
+// Lines are read the way the engine reads the profile (ini::Table::read):
+// cut at line feeds (a CR before one belongs to the line end), each line
+// kept whole, the text ending at the first Ctrl-Z; every rule that looks at
+// a line sees it up to its first NUL byte.
 #pragma once
 
 #include <optional>
@@ -136,7 +136,7 @@ using Action = std::variant<std::monostate, IniAction, RegAction, InstallAction,
 struct ActionLine {
     int line = 0;      // 1-based line number in the file
     std::string text;  // the line trimmed of blanks (up to its first NUL)
-    std::string key;   // the text before "=" with escapes applied; empty for blank and comment lines
+    std::string key;   // the text before the first "=" as written (the key message 18 names); empty for blank and comment lines
     ActionKind kind = ActionKind::Blank;
     // Longer than text::kLineMax: refused as a whole, never decoded.
     bool overlong = false;

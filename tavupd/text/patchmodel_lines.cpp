@@ -369,7 +369,7 @@ ActionLine decodeActionLine(std::string_view line, int number) {
         return a;
     }
     LineReader r(a.text, number, a.problems);
-    a.key = r.split().key;
+    a.key = a.text.substr(0, a.text.find('='));
     a.kind = kindOf(a.text);
     if (a.text.size() > text::kLineMax) {
         a.overlong = true;

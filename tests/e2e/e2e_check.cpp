@@ -63,9 +63,10 @@ class Check : public ::testing::Test {
 } // namespace
 
 TEST_F(Check, ExampleKitChangesNothingAndReportsAsTheNativeChecker) {
-    // The example product, on which the example patch applies.
-    const std::string exe = tavupdExe();
-    const std::string tvsetup = exe.substr(0, exe.find_last_of('\\')) + "\\TVSETUP.exe";
+    // The example product, on which the example patch applies. TVSETUP.EXE
+    // is built in the test tree, beside the fault build.
+    const std::string fault = tavupdFaultExe();
+    const std::string tvsetup = fault.substr(0, fault.find_last_of('\\')) + "\\TVSETUP.exe";
     RunResult setup = runProgram(tvsetup, {"install", kSource + "\\examples\\product\\PRODUCT.LST"});
     ASSERT_EQ(setup.exitCode, 0u) << setup.err;
     PatchDir kit("CHECK");
@@ -90,7 +91,7 @@ TEST_F(Check, BrokenKitFailsWithTheNativeCheckersReport) {
     PatchDir kit("BROKEN");
     copyKit(kit, kSource + "\\tests\\check\\broken");
     const std::string before = machineState(kit);
-    // Its LogFile names the profile itself: opening the log would empty it.
+    // Its LogFile names the profile itself: the check must not open it.
     const RunResult r = runTavupd(kit, {"/C"});
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_EQ(withoutCarriageReturns(r.out), expected("broken"));

@@ -81,11 +81,12 @@ TEST_F(PatchLoop, RecordsPatchAndRefusesItNextTime) {
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(waitFor(mark));
 
-    // ...and one that cannot be started: status 1 without message 11.
+    // ...and one that cannot be started: as without one, message 11 and
+    // status 1.
     patch.writeProfile(profile("Patch=FIX12\nFailed Program=NOSUCH.EXE\n"));
     r = e2e::runTavupd(patch, {"i"}, "win98");
     EXPECT_EQ(r.exitCode, 1u);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, errorLine(11));
 }
 
 TEST_F(PatchLoop, UnnamedPatchIsProcessedEveryRunAndNeverRecorded) {

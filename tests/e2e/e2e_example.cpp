@@ -23,8 +23,9 @@ const std::string kSource = E2E_SOURCE_DIR;
 const std::string kProductDir = kSource + "\\examples\\product";
 const std::string kKitDir = kSource + "\\examples\\patch";
 
+// TVSETUP.EXE is built in the test tree, beside the fault build.
 std::string tvsetupExe() {
-    std::string exe = tavupdExe();
+    std::string exe = tavupdFaultExe();
     return exe.substr(0, exe.find_last_of('\\')) + "\\TVSETUP.exe";
 }
 

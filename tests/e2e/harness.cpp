@@ -51,6 +51,7 @@ const char *kPendingKey = "System\\CurrentControlSet\\Control\\Session Manager";
 
 std::string tavupdExe() { return E2E_TAVUPD_EXE; }
 std::string tavupdFaultExe() { return E2E_TAVUPD_FAULT_EXE; }
+std::string tavupdWide95Exe() { return E2E_TAVUPD_WIDE95_EXE; }
 std::string restarterExe() { return E2E_RESTARTER_EXE; }
 std::string languageFile() { return E2E_LANGUAGE_FILE; }
 

@@ -16,6 +16,7 @@ namespace e2e {
 // Paths of the build's products (Windows paths).
 std::string tavupdExe();     // TAVUPD.EXE
 std::string tavupdFaultExe(); // the build with the fault-injection hook
+std::string tavupdWide95Exe(); // TAVUPD.EXE meeting Windows 95's wide-character stubs
 std::string restarterExe();  // RESTARTER.EXE
 std::string languageFile();  // the shipped TAVUPD.MSG
 

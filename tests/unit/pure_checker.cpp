@@ -58,7 +58,7 @@ TEST(Checker, ReportsInCompilerForm) {
 }
 
 TEST(Checker, FilesOfTheKit) {
-    const auto all = findings(profile("", "[UPDATE]\n"
+    const auto all = findings(profile("LogFile=TVCORE.DLL\n", "[UPDATE]\n"
                                           "FILE1=TAVRO,TVVIEW.EXE\n"       // in the kit, other case
                                           "SUBST1=TAVRO,NEW.CFG\n"         // missing
                                           "FINDFILE1=TAVRO,X.DLL,PLUGINS\n" // missing
@@ -66,12 +66,14 @@ TEST(Checker, FilesOfTheKit) {
                                           "FILE3=TAVRO,GONE.DLL,,,,,1\n"    // compressed: not installed
                                           "REBOOT=1,NOWHERE.EXE\n"));
     EXPECT_EQ(all, (std::vector<std::string>{
-                       "7: error: file \"NEW.CFG\" is not in the kit directory",
-                       "8: error: file \"X.DLL\" is not in the kit directory",
-                       "9: warning: file name \"DIR\\TVCORE.DLL\": only \"TVCORE.DLL\" is used, the directory part "
+                       "3: error: log file \"TVCORE.DLL\" is a file of the kit: a run started in the kit directory "
+                       "overwrites it",
+                       "8: error: file \"NEW.CFG\" is not in the kit directory",
+                       "9: error: file \"X.DLL\" is not in the kit directory",
+                       "10: warning: file name \"DIR\\TVCORE.DLL\": only \"TVCORE.DLL\" is used, the directory part "
                        "is dropped",
-                       "10: warning: compress \"1\" is not 0: the file is not installed at all",
-                       "11: warning: restart program \"NOWHERE.EXE\" is not in the kit directory"}));
+                       "11: warning: compress \"1\" is not 0: the file is not installed at all",
+                       "12: warning: restart program \"NOWHERE.EXE\" is not in the kit directory"}));
 }
 
 TEST(Checker, SettingsOfPatch) {
@@ -88,8 +90,7 @@ TEST(Checker, SettingsOfPatch) {
     EXPECT_EQ(all, (std::vector<std::string>{
                        "1: warning: no patch name (Patch=): the patch is applied on every run and never recorded "
                        "as installed",
-                       "2: error: log file \"tavupd.dat\" is a file of the kit: a run started in the kit directory "
-                       "overwrites it",
+                       "2: error: log file \"tavupd.dat\" is a file of the kit: the run refuses it and keeps no log",
                        "3: warning: Backup \"2\" is neither 0 nor 1: only 1 turns it on",
                        "4: warning: Force \"yes\" is not a number: the default is used",
                        "5: warning: unknown [Patch] key \"Reboot Programm\": it is ignored; did you mean \"Reboot "
