@@ -9,6 +9,7 @@
 // ends with 3010, the "succeeded, restart required" code that software
 // deployment tools understand, so that an unattended caller learns that
 // the machine still has to be restarted.
+#include "app/check_switch.h"
 #include "nls.h"
 #include "paths.h"
 #include "sys.h"
@@ -245,6 +246,9 @@ int main(int argc, char **argv) {
     setExtension(languageFile, ".MSG");
     std::string profilePath = path;
     setExtension(profilePath, ".DAT");
+    // -c only reads the profile and the kit directory: it branches off
+    // before the catalog, the run context and the log touch the machine.
+    if (checkSwitchGiven(argc, argv)) return runProfileCheck(argc, argv, programDirectory, profilePath);
 
     // Declared outside the protected block: unwinding to the handler leaves
     // it alone, and ending the run from there releases nothing.
