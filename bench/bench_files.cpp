@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "nls.h"
-#include "tavupd.h"
-#include "tvpdf.h"
-#include "tvpfile.h"
-#include "tvpprof.h"
+#include "app/nls.h"
+#include "app/run.h"
+#include "engine/datafile.h"
+#include "files/files.h"
+#include "profile/profile.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 //
 // Prints, for each round, the time of each side and Profile's time divided
 // by the bare time, then the median ratios.
-#include "tvpprof.h"
+#include "profile/profile.h"
 
 #include <windows.h>
 

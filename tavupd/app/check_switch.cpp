@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "check/checker.h"
-#include "paths.h"
-#include "sys.h"
-#include "tavupd_error.h"
+#include "text/paths.h"
+#include "platform/sys.h"
+#include "text/error.h"
 
 namespace {
 

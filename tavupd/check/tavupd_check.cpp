@@ -13,7 +13,7 @@
 #include <system_error>
 
 #include "check/checker.h"
-#include "tavupd_error.h"
+#include "text/error.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 // Platform-free: paths and keys are texts, registry data are bytes.
 #pragma once
 
-#include "platform.h" // Root, RegValue (tavupd/platform)
+#include "platform/platform.h" // Root, RegValue (tavupd/platform)
 
 #include <optional>
 #include <string>

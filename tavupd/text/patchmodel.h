@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "text/fields.h"
-#include "tvpprof_ini.h"
+#include "text/ini.h"
 
 namespace patch {
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "paths.h"
+#include "text/paths.h"
 #include "text/textkit.h"
 
 namespace patch {

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "tvpdf_condeval.h"
-#include "tvpfile_subst.h"
+#include "text/condition.h"
+#include "text/subst.h"
 
 namespace {
 

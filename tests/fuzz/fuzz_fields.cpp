@@ -1,6 +1,6 @@
 // Arbitrary bytes as lines for the field splitter, the key and comment tests
 // and the blank trimming.
-#include "tvpdf_fields.h"
+#include "text/oldfields.h"
 
 #include <cstddef>
 #include <cstdint>

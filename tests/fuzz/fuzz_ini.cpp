@@ -1,7 +1,7 @@
 // Arbitrary bytes as an INI file: read into lines, looked up and edited with
 // names taken from the input, written out and read back.
-#include "tavupd_error.h"
-#include "tvpprof_ini.h"
+#include "text/error.h"
+#include "text/ini.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Arbitrary bytes as a language file: loaded from a temporary file and
 // compared with a plain reading of the format; messages printed to a log.
-#include "nls.h"
+#include "app/nls.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Arbitrary bytes as paths and replacement parts for every path helper, and
 // as packed DOS date and time words.
-#include "paths.h"
+#include "text/paths.h"
 
 #include <cstddef>
 #include <cstdint>

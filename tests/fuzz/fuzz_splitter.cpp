@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "text/fields.h"
-#include "tvpdf_fields.h"
+#include "text/oldfields.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Arbitrary variable lists and texts for the substitution, checked against a
 // plain reading of the expansion rules that builds a new text; and the line
 // by line expansion of a file's bytes, fed in pieces of arbitrary sizes.
-#include "tvpfile_subst.h"
+#include "text/subst.h"
 
 #include <algorithm>
 #include <cstddef>

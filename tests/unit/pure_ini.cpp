@@ -1,6 +1,6 @@
 // Line grammar, lookups and edits of the INI line table.
-#include "tavupd_error.h"
-#include "tvpprof_ini.h"
+#include "text/error.h"
+#include "text/ini.h"
 
 #include <gtest/gtest.h>
 

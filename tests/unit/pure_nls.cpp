@@ -1,4 +1,4 @@
-#include "nls.h"
+#include "app/nls.h"
 
 #include <gtest/gtest.h>
 

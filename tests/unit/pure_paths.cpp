@@ -1,4 +1,4 @@
-#include "paths.h"
+#include "text/paths.h"
 
 #include <gtest/gtest.h>
 

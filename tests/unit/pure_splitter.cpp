@@ -2,8 +2,8 @@
 // reports about the line beyond the fields.
 #include "text/fields.h"
 
-#include "tvpdf_condeval.h"
-#include "tvpdf_fields.h"
+#include "text/condition.h"
+#include "text/oldfields.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // system TAVRO.INI, and follow-on programs that cannot start.
 #include <gtest/gtest.h>
 
-#include "sys.h"
-#include "tavupd.h"
-#include "tvpprof.h"
+#include "platform/sys.h"
+#include "app/run.h"
+#include "profile/profile.h"
 
 #include <windows.h>
 

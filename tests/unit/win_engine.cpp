@@ -10,11 +10,11 @@
 #include <sstream>
 #include <string>
 
-#include "nls.h"
-#include "sys.h"
-#include "tavupd.h"
-#include "tvpdf.h"
-#include "tvpprof.h"
+#include "app/nls.h"
+#include "platform/sys.h"
+#include "app/run.h"
+#include "engine/datafile.h"
+#include "profile/profile.h"
 
 namespace {
 

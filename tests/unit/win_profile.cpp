@@ -1,7 +1,7 @@
 // Profile on real files and registry keys, under Wine.
-#include "sys.h"
-#include "tavupd_error.h"
-#include "tvpprof.h"
+#include "platform/sys.h"
+#include "text/error.h"
+#include "profile/profile.h"
 
 #include <gtest/gtest.h>
 

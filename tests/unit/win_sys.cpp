@@ -1,6 +1,6 @@
 // Calls of the platform seam that do more than forward one Win32 call, under
 // Wine.
-#include "sys.h"
+#include "platform/sys.h"
 
 #include <gtest/gtest.h>
 

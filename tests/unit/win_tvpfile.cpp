@@ -5,13 +5,13 @@
 
 #include "harness.h"
 
-#include "paths.h"
-#include "sys.h"
-#include "tavupd.h"
-#include "tavupd_error.h"
-#include "tvpfile.h"
-#include "tvpfile_internal.h"
-#include "tvpfile_subst.h"
+#include "text/paths.h"
+#include "platform/sys.h"
+#include "app/run.h"
+#include "text/error.h"
+#include "files/files.h"
+#include "files/files_internal.h"
+#include "text/subst.h"
 
 #include <windows.h>
 

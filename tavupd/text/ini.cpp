@@ -1,7 +1,7 @@
 // Line table and line grammar of INI-format files.
-#include "tvpprof_ini.h"
+#include "text/ini.h"
 
-#include "tavupd_error.h"
+#include "text/error.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,6 +1,6 @@
 // Condition sets of the installation profile: which branch sections apply to
 // this machine.
-#include "tvpdf.h"
+#include "engine/datafile.h"
 
 #include <cctype>
 #include <cstdio>
@@ -8,13 +8,13 @@
 #include <optional>
 #include <string>
 
-#include "nls.h"
-#include "sys.h"
-#include "tavupd.h"
-#include "tvpdf_condeval.h"
-#include "tvpdf_fields.h"
-#include "tvpfile_subst.h"
-#include "tvpprof.h"
+#include "app/nls.h"
+#include "platform/sys.h"
+#include "app/run.h"
+#include "text/condition.h"
+#include "text/oldfields.h"
+#include "text/subst.h"
+#include "profile/profile.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The installation-profile engine: the DataFile object and its patch loop
 // (work directories, installed-patch record).
-#include "tvpdf.h"
+#include "engine/datafile.h"
 
 #include <cctype>
 #include <cstdio>
@@ -9,11 +9,11 @@
 #include <new>
 #include <string>
 
-#include "nls.h"
-#include "sys.h"
-#include "tavupd.h"
-#include "tavupd_error.h"
-#include "tvpprof.h"
+#include "app/nls.h"
+#include "platform/sys.h"
+#include "app/run.h"
+#include "text/error.h"
+#include "profile/profile.h"
 
 namespace {
 

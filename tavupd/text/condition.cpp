@@ -1,10 +1,10 @@
 // Platform-free part of the condition test.
-#include "tvpdf_condeval.h"
+#include "text/condition.h"
 
 #include <cctype>
 
-#include "tvpdf_fields.h"
-#include "tvpfile_subst.h"
+#include "text/oldfields.h"
+#include "text/subst.h"
 
 namespace condeval {
 namespace {

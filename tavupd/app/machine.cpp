@@ -1,10 +1,10 @@
 // The run context: ConfigData, locating the product's TAVRO.INI and
 // detecting the system version.
-#include "tavupd.h"
+#include "app/run.h"
 
-#include "sys.h"
-#include "tavupd_error.h"
-#include "tvpprof.h"
+#include "platform/sys.h"
+#include "text/error.h"
+#include "profile/profile.h"
 
 #include <new>
 #include <utility>

@@ -10,13 +10,13 @@
 // deployment tools understand, so that an unattended caller learns that
 // the machine still has to be restarted.
 #include "app/check_switch.h"
-#include "nls.h"
-#include "paths.h"
-#include "sys.h"
-#include "tavupd.h"
-#include "tavupd_error.h"
-#include "tvpdf.h"
-#include "tvpprof.h"
+#include "app/nls.h"
+#include "text/paths.h"
+#include "platform/sys.h"
+#include "app/run.h"
+#include "text/error.h"
+#include "engine/datafile.h"
+#include "profile/profile.h"
 
 #include <cctype>
 #include <cstring>

@@ -1,11 +1,11 @@
 // Profile: an INI-format file held as a table of lines (file mode), or a
 // registry key under HKEY_LOCAL_MACHINE that mirrors an INI file (registry
 // mode). Every platform call goes through the sys seam.
-#include "tvpprof.h"
+#include "profile/profile.h"
 
-#include "sys.h"
-#include "tavupd_error.h"
-#include "tvpprof_ini.h"
+#include "platform/sys.h"
+#include "text/error.h"
+#include "text/ini.h"
 
 #include <algorithm>
 #include <cstring>

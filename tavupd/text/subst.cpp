@@ -1,4 +1,4 @@
-#include "tvpfile_subst.h"
+#include "text/subst.h"
 
 #include <algorithm>
 #include <cstring>

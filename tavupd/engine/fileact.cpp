@@ -1,21 +1,21 @@
 // File actions of the engine: SUBST, FILE and FINDFILE install patch files
 // from the program directory; COPY, RENAME and ERASE work on files already
 // on the machine below one base directory.
-#include "tvpdf.h"
+#include "engine/datafile.h"
 
 #include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
 
-#include "nls.h"
-#include "paths.h"
-#include "sys.h"
-#include "tavupd.h"
-#include "tavupd_error.h"
-#include "tvpdf_fields.h"
-#include "tvpfile.h"
-#include "tvpfile_subst.h"
+#include "app/nls.h"
+#include "text/paths.h"
+#include "platform/sys.h"
+#include "app/run.h"
+#include "text/error.h"
+#include "text/oldfields.h"
+#include "files/files.h"
+#include "text/subst.h"
 
 namespace {
 

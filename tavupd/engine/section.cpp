@@ -1,17 +1,17 @@
 // Section processing: the walk over a branch section, the keyword dispatch,
 // the REBOOT action and the helpers every action shares.
-#include "tvpdf.h"
+#include "engine/datafile.h"
 
 #include <cctype>
 #include <climits>
 #include <cstdio>
 #include <string>
 
-#include "nls.h"
-#include "tavupd.h"
-#include "tvpdf_fields.h"
-#include "tvpfile_subst.h"
-#include "tvpprof.h"
+#include "app/nls.h"
+#include "app/run.h"
+#include "text/oldfields.h"
+#include "text/subst.h"
+#include "profile/profile.h"
 
 namespace {
 

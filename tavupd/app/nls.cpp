@@ -1,4 +1,4 @@
-#include "nls.h"
+#include "app/nls.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
 // The INI action: sets or deletes one key, or deletes a whole section, of an
 // INI file in the Windows or the product directory (or of its registry form).
-#include "tvpdf.h"
+#include "engine/datafile.h"
 
 #include <cctype>
 #include <memory>
@@ -8,12 +8,12 @@
 #include <optional>
 #include <string>
 
-#include "nls.h"
-#include "tavupd.h"
-#include "tavupd_error.h"
-#include "tvpdf_fields.h"
-#include "tvpfile_subst.h"
-#include "tvpprof.h"
+#include "app/nls.h"
+#include "app/run.h"
+#include "text/error.h"
+#include "text/oldfields.h"
+#include "text/subst.h"
+#include "profile/profile.h"
 
 namespace {
 

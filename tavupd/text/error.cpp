@@ -1,4 +1,4 @@
-#include "tavupd_error.h"
+#include "text/error.h"
 
 #include <cstdio>
 

@@ -1,6 +1,6 @@
 // Forwarding wrappers of the platform seam, with call counting and fault
 // injection for tests.
-#include "sys.h"
+#include "platform/sys.h"
 
 #include <array>
 #include <cstring>

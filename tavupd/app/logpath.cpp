@@ -2,9 +2,9 @@
 // unless appended to), so it must be neither a directory nor a file the run
 // itself needs: the installation profile, the language file or a program of
 // the patch kit.
-#include "tavupd.h"
+#include "app/run.h"
 
-#include "sys.h"
+#include "platform/sys.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "tvpdf_fields.h"
+#include "text/oldfields.h"
 
 #include <cctype>
 

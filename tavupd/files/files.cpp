@@ -1,15 +1,15 @@
 // File primitives: copy by date with ".OLD" backups, rename, erase, and the
 // registration of whatever cannot be done now for the next start of Windows.
-#include "tvpfile.h"
+#include "files/files.h"
 
-#include "paths.h"
-#include "sys.h"
-#include "tavupd.h"
-#include "tavupd_error.h"
-#include "tvpdf_fields.h"
-#include "tvpfile_internal.h"
-#include "tvpfile_subst.h"
-#include "tvpprof.h"
+#include "text/paths.h"
+#include "platform/sys.h"
+#include "app/run.h"
+#include "text/error.h"
+#include "text/oldfields.h"
+#include "files/files_internal.h"
+#include "text/subst.h"
+#include "profile/profile.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Follow-on programs (reboot and failed program) and the end of a run.
-#include "tavupd.h"
+#include "app/run.h"
 
-#include "sys.h"
+#include "platform/sys.h"
 
 #include <cstdlib>
 #include <vector>

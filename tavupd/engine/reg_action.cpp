@@ -1,17 +1,17 @@
 // The REG action: creates or changes a string value, deletes a value, or
 // deletes a key with everything below it.
-#include "tvpdf.h"
+#include "engine/datafile.h"
 
 #include <cctype>
 #include <cstring>
 #include <optional>
 #include <string>
 
-#include "nls.h"
-#include "sys.h"
-#include "tavupd.h"
-#include "tvpdf_fields.h"
-#include "tvpfile_subst.h"
+#include "app/nls.h"
+#include "platform/sys.h"
+#include "app/run.h"
+#include "text/oldfields.h"
+#include "text/subst.h"
 
 namespace {
 
