@@ -6,6 +6,7 @@
 //
 // Prints, for each round, the time of each side and Profile's time divided
 // by the bare time, then the median ratios.
+#include "platform/win32.h"
 #include "profile/profile.h"
 
 #include <windows.h>
@@ -85,18 +86,18 @@ bool measure(const std::string &dir, Times &t) {
     }
     size_t mismatches = 0;
     {
-        Profile profile(ownFile, Profile::FileMode);
+        IniFile profile(ownFile);
         double start = now();
         for (int i = 0; i < kCalls; ++i) {
             const Key &k = pick(keys, i);
-            std::string v = profile.getString(k.section.c_str(), k.key.c_str(), "");
+            std::string v = profile.getString(k.section, k.key, "");
             if (v.empty()) ++mismatches;
         }
         t.ownGet = now() - start;
         start = now();
         for (int i = 0; i < kCalls; ++i) {
             const Key &k = pick(keys, i);
-            profile.setValue(k.section.c_str(), k.key.c_str(), valueFor(i).c_str());
+            profile.set(k.section, k.key, valueFor(i));
         }
         t.ownSet = now() - start;
     }
@@ -120,11 +121,11 @@ bool measure(const std::string &dir, Times &t) {
     // Both sides must have done the same work: every key found, and the
     // same final value of every key in both files.
     {
-        Profile check(ownFile, Profile::FileMode);
+        IniFile check(ownFile);
         char buffer[256];
         for (const Key &k : keys) {
             ::GetPrivateProfileStringA(k.section.c_str(), k.key.c_str(), "", buffer, sizeof buffer, bareFile.c_str());
-            if (check.getString(k.section.c_str(), k.key.c_str(), "") != buffer) ++mismatches;
+            if (check.getString(k.section, k.key, "") != buffer) ++mismatches;
         }
     }
     ::DeleteFileA(ownFile.c_str());
@@ -144,6 +145,8 @@ double median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char **argv) {
+    platform::Win32Platform os(platform::realWin32Calls());
+    platform::Install install(os);
     std::string dir = argc > 1 ? argv[1] : "C:\\BENCHPRF";
     int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
     if (rounds < 1) rounds = 1;

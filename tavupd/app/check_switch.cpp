@@ -1,21 +1,21 @@
 #include "app/check_switch.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
 #include <vector>
 
 #include "check/checker.h"
-#include "text/paths.h"
-#include "platform/sys.h"
+#include "platform/platform.h"
 #include "text/error.h"
+#include "text/paths.h"
+#include "text/textkit.h"
 
 namespace {
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // The letter of a switch argument (its second character), or 0.
-char switchLetter(const char *arg) { return arg && arg[0] != '\0' ? lower(arg[1]) : '\0'; }
+char switchLetter(const char *arg) { return arg && arg[0] != '\0' ? text::lower(arg[1]) : '\0'; }
 
 // The profile -p names, as given; nothing when there is no -p.
 std::optional<std::string> profileSwitch(int argc, char **argv) {
@@ -31,18 +31,9 @@ std::optional<std::string> profileSwitch(int argc, char **argv) {
 }
 
 std::optional<std::string> readWhole(const std::string &path) {
-    sys::FileHandle file(sys::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return std::nullopt;
-    std::string bytes;
-    char buffer[16384];
-    for (;;) {
-        DWORD got = 0;
-        if (!sys::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return std::nullopt;
-        if (got == 0) break;
-        bytes.append(buffer, got);
-    }
-    return bytes;
+    platform::Result<std::string> bytes = platform::current().readAll(path);
+    if (!bytes.ok()) return std::nullopt;
+    return std::move(bytes.value);
 }
 
 class DirectoryKit : public check::KitView {
@@ -51,13 +42,10 @@ class DirectoryKit : public check::KitView {
 
     std::vector<std::string> fileNames() const override {
         std::vector<std::string> names;
-        WIN32_FIND_DATAA data{};
-        sys::FindHandle find(sys::FindFirstFileA(joinPath(directory_, "*.*").c_str(), &data));
-        if (!find.valid()) return names;
-        do {
-            data.cFileName[sizeof data.cFileName - 1] = '\0';
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(data.cFileName);
-        } while (sys::FindNextFileA(find.get(), &data));
+        const auto entries = platform::current().list(directory_);
+        if (!entries.ok()) return names;
+        for (const platform::DirEntry &entry : entries.value)
+            if (!entry.directory) names.push_back(entry.name);
         return names;
     }
 
@@ -80,19 +68,17 @@ namespace {
 
 int printReport(int argc, char **argv, const std::string &programDirectory, const std::string &defaultProfile) {
     const std::optional<std::string> given = profileSwitch(argc, argv);
-    std::string shown = defaultProfile;
     const std::string path = given ? *given : defaultProfile;
     // The default profile is shown by its name: it lies beside the program.
-    if (!given) pathFileName(shown);
-    else shown = *given;
+    const std::string shown = given ? *given : text::fileNameOf(defaultProfile);
 
     const std::optional<std::string> bytes = readWhole(path);
     const patch::Model model = patch::parse(bytes ? *bytes : std::string());
     const check::Report report =
         bytes ? check::checkProfile(model, DirectoryKit(programDirectory)) : check::unreadableProfile();
     const std::string out = check::formatReport(report, model, shown);
-    sys::fputs(out.c_str(), stdout);
-    sys::fflush(stdout);
+    std::fputs(out.c_str(), stdout);
+    std::fflush(stdout);
     return report.status();
 }
 

@@ -1,98 +1,38 @@
 #include "app/nls.h"
 
-#include <algorithm>
-#include <array>
 #include <cstdarg>
-#include <cstring>
-#include <memory>
 #include <new>
 #include <stdexcept>
 
+#include "text/textkit.h"
+
 namespace {
 
-constexpr char kBell = 7;
 constexpr const char *kReadError = "Error reading NLS language file";
 constexpr const char *kNoMemory = "Not Enough Memory";
-
 constexpr const char *kPathTooLong = "the path is longer than 80 characters";
-
-// A message holds at most this many characters; the rest of a longer line
-// is dropped, never read as a message of its own.
-constexpr size_t kMessageMax = 510;
-
-struct FileCloser {
-    void operator()(FILE *stream) const { std::fclose(stream); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-bool isBlankChar(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Every byte of the stream; false when reading fails.
-bool readAll(FILE *stream, std::string &out) {
-    std::array<char, 4096> buffer{};
-    size_t got = 0;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), stream)) > 0) out.append(buffer.data(), got);
-    return std::ferror(stream) == 0;
-}
-
-// A blank line, or one whose first non-blank text is "rem" (any case), ";"
-// or "#", ends the message list.
-bool endsList(const std::string &line) {
-    size_t i = 0;
-    while (i < line.size() && isBlankChar(line[i])) ++i;
-    if (i == line.size()) return true;
-    if (line[i] == ';' || line[i] == '#') return true;
-    return line.size() - i >= 3 && lower(line[i]) == 'r' && lower(line[i + 1]) == 'e' && lower(line[i + 2]) == 'm';
-}
-
-// The messages of a language file's bytes.
-std::vector<std::string> parseMessages(const std::string &bytes) {
-    // Entry 0 holds nothing. The text ends at the first Ctrl-Z. Each line is one message, whatever
-    // its length: up to its line end (LF, or CR LF), its first NUL or its
-    // 510th character.
-    const size_t stop = bytes.find('\x1a');
-    const size_t size = stop == std::string::npos ? bytes.size() : stop;
-    std::vector<std::string> messages(1);
-    size_t pos = 0;
-    while (pos < size) {
-        size_t end = bytes.find('\n', pos);
-        if (end == std::string::npos || end > size) end = size;
-        size_t length = end - pos;
-        if (end < size && length > 0 && bytes[end - 1] == '\r') --length;
-        const size_t nul = bytes.find('\0', pos);
-        if (nul != std::string::npos && nul < pos + length) length = nul - pos;
-        std::string line = bytes.substr(pos, std::min(length, kMessageMax));
-        if (endsList(line)) break;
-        messages.push_back(std::move(line));
-        pos = end + 1;
-    }
-    return messages;
-}
-
-// Formats into a string of the right size; false when the format fails.
-bool formatText(std::string &out, const char *format, va_list args) {
-    if (!format) return false;
-    va_list probe;
-    va_copy(probe, args);
-    const int length = std::vsnprintf(nullptr, 0, format, probe);
-    va_end(probe);
-    if (length < 0) return false;
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    if (std::vsnprintf(&text[0], text.size(), format, args) < 0) return false;
-    text.resize(static_cast<size_t>(length));
-    out.swap(text);
-    return true;
-}
+constexpr std::size_t kChunk = 4096;
 
 int writeText(FILE *stream, const std::string &text) {
     if (!stream) return -1;
     if (text.empty()) return 0;
     const size_t written = std::fwrite(text.data(), 1, text.size(), stream);
     return written == text.size() ? static_cast<int>(text.size()) : -1;
+}
+
+enum class Read { Done, NotOpened, Failed };
+
+// Every byte of the language file.
+Read readFile(const std::string &path, std::string &bytes) {
+    auto file = platform::current().openRead(path);
+    if (!file.ok()) return Read::NotOpened;
+    char buffer[kChunk];
+    for (;;) {
+        const platform::Result<std::size_t> got = file.value->read(buffer, sizeof buffer);
+        if (!got.ok()) return Read::Failed;
+        if (got.value == 0) return Read::Done;
+        bytes.append(buffer, got.value);
+    }
 }
 
 } // namespace
@@ -102,90 +42,86 @@ NLSClass::NLSClass(const std::string &languageFile)
       requestedFile_(languageFile) {}
 
 NLSClass::~NLSClass() {
-    if (logStream_) std::fclose(logStream_);
+    if (log_) log_->close();
 }
 
 int NLSClass::load() {
-    messages_.clear();
-    count_ = 0;
-
+    catalog_ = catalog::Catalog();
     // A path longer than the language file name can hold is refused rather
     // than cut down to the name of some other file, and the error says so.
     if (pathTooLong_) {
-        std::fprintf(stderr, "%c\n%s (%s): %s\n\n", kBell, kReadError, kPathTooLong, requestedFile_.c_str());
+        std::fprintf(stderr, "%c\n%s (%s): %s\n\n", text::kBell, kReadError, kPathTooLong, requestedFile_.c_str());
         return 0;
     }
-    // Read as bytes: the line rules below are the same on every system.
-    FilePtr file(std::fopen(languageFile_.c_str(), "rb"));
-    if (!file) {
-        std::fprintf(stderr, "%c\n%s: %s\n\n", kBell, kReadError, requestedFile_.c_str());
-        return 0;
-    }
-    std::vector<std::string> messages;
     try {
         std::string bytes;
-        if (!readAll(file.get(), bytes)) {
-            std::fprintf(stderr, "%c\n%s\n\n", kBell, kReadError);
+        const Read read = readFile(languageFile_, bytes);
+        if (read == Read::NotOpened) {
+            std::fprintf(stderr, "%c\n%s: %s\n\n", text::kBell, kReadError, requestedFile_.c_str());
             return 0;
         }
-        messages = parseMessages(bytes);
+        if (read == Read::Failed) {
+            std::fprintf(stderr, "%c\n%s\n\n", text::kBell, kReadError);
+            return 0;
+        }
+        catalog_ = catalog::Catalog(catalog::parseMessages(bytes));
     } catch (const std::bad_alloc &) {
-        std::fprintf(stderr, "%c\n%s\n\n", kBell, kNoMemory);
+        std::fprintf(stderr, "%c\n%s\n\n", text::kBell, kNoMemory);
         return 0;
     } catch (const std::length_error &) {
-        std::fprintf(stderr, "%c\n%s\n\n", kBell, kNoMemory);
+        std::fprintf(stderr, "%c\n%s\n\n", text::kBell, kNoMemory);
         return 0;
     }
-    messages_.swap(messages);
-    count_ = static_cast<int>(messages_.size() - 1);
     return 1;
 }
 
-const char *NLSClass::getMessage(int n) const {
-    if (n >= 1 && n <= count_) return messages_[static_cast<size_t>(n)].c_str();
-    // Any other number stands for message 2; a catalog too short to have one
-    // gives an empty text.
-    if (count_ >= 2) return messages_[2].c_str();
-    return "";
-}
-
 void NLSClass::writeLog(const std::string &text) {
-    if (!logOpen_ || !logStream_ || text.empty()) return;
-    // Flushed at once so that an interrupted run keeps its log.
-    std::fwrite(text.data(), 1, text.size(), logStream_);
-    std::fflush(logStream_);
+    if (!log_ || text.empty()) return;
+    // Each write goes to the file at once, so that an interrupted run keeps
+    // its log.
+    std::string bytes;
+    bytes.reserve(text.size() + text.size() / 16);
+    for (const char c : text) {
+        if (c == '\n') bytes += '\r';
+        bytes += c;
+    }
+    log_->write(bytes);
 }
 
-int NLSClass::emit(FILE *stream, const char *format, va_list args) {
-    std::string text;
-    if (!formatText(text, format, args)) return -1;
+int NLSClass::emit(FILE *stream, const std::string &text) {
     const int result = writeText(stream, text);
     writeLog(text);
     return result;
 }
 
+void NLSClass::write(engine::Stream stream, const std::string &text, bool logged) {
+    writeText(stream == engine::Stream::Out ? stdout : stderr, text);
+    if (logged) writeLog(text);
+}
+
 int NLSClass::print(const char *format, ...) {
     va_list args;
     va_start(args, format);
-    const int result = emit(stdout, format, args);
+    std::string text;
+    const bool formatted = catalog::formatText(text, format, args);
     va_end(args);
-    return result;
+    return formatted ? emit(stdout, text) : -1;
 }
 
 int NLSClass::printTo(FILE *stream, const char *format, ...) {
     va_list args;
     va_start(args, format);
-    const int result = emit(stream, format, args);
+    std::string text;
+    const bool formatted = catalog::formatText(text, format, args);
     va_end(args);
-    return result;
+    return formatted ? emit(stream, text) : -1;
 }
 
 void NLSClass::setLogFile(const char *path, int append) {
-    if (logStream_) {
-        std::fclose(logStream_);
-        logStream_ = nullptr;
+    if (log_) {
+        log_->close();
+        log_.reset();
     }
-    logOpen_ = false;
     if (!path || path[0] == '\0') {
         logFileName_.clear();
         return;
@@ -193,6 +129,5 @@ void NLSClass::setLogFile(const char *path, int append) {
     logFileName_ = path;
     // A longer name is not opened: cut, it would name another file.
     if (logFileName_.size() > kLogFileMax) return;
-    logStream_ = std::fopen(logFileName_.c_str(), append ? "a+" : "w+");
-    logOpen_ = logStream_ != nullptr;
+    log_ = platform::current().openAppender(logFileName_, append == 0);
 }

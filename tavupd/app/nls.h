@@ -2,21 +2,15 @@
 // console and the log.
 #pragma once
 
-#include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <string>
-#include <vector>
 
-#if defined(__GNUC__)
-#define TAVUPD_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
-#else
-#define TAVUPD_PRINTF(fmt, args)
-#endif
+#include "engine/reporter.h"
+#include "platform/platform.h"
+#include "text/catalog.h"
 
-// A text argument that may be absent prints as "(null)".
-inline const char *orNull(const char *text) { return text ? text : "(null)"; }
-
-class NLSClass {
+class NLSClass : public engine::Output {
   public:
     static constexpr size_t kLanguageFileMax = 80; // characters of the language file path
     static constexpr size_t kLogFileMax = 259;
@@ -24,42 +18,44 @@ class NLSClass {
     // A path longer than kLanguageFileMax characters is kept cut to that
     // length, and load() refuses it with an error that names the reason.
     explicit NLSClass(const std::string &languageFile);
-    ~NLSClass();
+    ~NLSClass() override;
     NLSClass(const NLSClass &) = delete;
     NLSClass &operator=(const NLSClass &) = delete;
 
-    // Reads the language file: line N is message N (at most 510 characters
-    // of it; a longer line is cut, never split). 1 on success, 0 after
-    // printing its own error.
+    // Reads the language file through the platform (see
+    // catalog::parseMessages). 1 on success, 0 after printing its own error.
     int load();
     // Message n when 1 <= n <= count, else message 2 (or "" when there is none).
-    const char *getMessage(int n) const;
-    int count() const { return count_; }
+    const char *getMessage(int n) const { return catalog_.message(n); }
+    int count() const { return catalog_.count(); }
+    const catalog::Catalog &catalog() const { return catalog_; }
 
     // Formatted text to standard output, and the same text to the log.
     int print(const char *format, ...) TAVUPD_PRINTF(2, 3);
     // Formatted text to the given stream, and the same text to the log.
     int printTo(FILE *stream, const char *format, ...) TAVUPD_PRINTF(3, 4);
+    // engine::Output: the text to the stream and, when logged, the log.
+    void write(engine::Stream stream, const std::string &text, bool logged) override;
 
-    // Closes any open log; with a path opens it ("a+" when append is
-    // non-zero, "w+" otherwise). Logging is on exactly when the open succeeds.
-    // A name longer than kLogFileMax characters is not opened.
+    // Closes any open log; with a path opens it (appended to when append is
+    // non-zero, emptied otherwise). Logging is on exactly when the open
+    // succeeds. A name longer than kLogFileMax characters is not opened. The
+    // log holds the text as a text-mode file would: every line feed is
+    // written as CR LF.
     void setLogFile(const char *path, int append);
-    bool logOpen() const { return logOpen_; }
+    bool logOpen() const { return log_ != nullptr; }
     const std::string &languageFile() const { return languageFile_; }
     const std::string &logFileName() const { return logFileName_; }
 
   private:
     void writeLog(const std::string &text);
-    // Formats once and writes the text to the stream and the log.
-    int emit(FILE *stream, const char *format, va_list args);
+    // Writes the text to the stream and the log.
+    int emit(FILE *stream, const std::string &text);
 
-    std::vector<std::string> messages_; // entry 0 unused
-    std::string languageFile_;          // at most kLanguageFileMax characters
-    bool pathTooLong_ = false;          // the given path did not fit: load refuses it
-    std::string requestedFile_;         // the path as given, for the load error
-    int count_ = 0;
-    FILE *logStream_ = nullptr;
-    bool logOpen_ = false;
+    catalog::Catalog catalog_;
+    std::string languageFile_;  // at most kLanguageFileMax characters
+    bool pathTooLong_ = false;  // the given path did not fit: load refuses it
+    std::string requestedFile_; // the path as given, for the load error
+    std::unique_ptr<platform::Appender> log_;
     std::string logFileName_;
 };

@@ -65,6 +65,15 @@ struct Change {
 class ChangeSink {
   public:
     virtual ~ChangeSink() = default;
+    // Whether before() needs the old state: old INI and registry values
+    // (`before`, `regBefore`), the keys and values of a tree about to be
+    // deleted (`tree`), the lines of a registry-mirror section. Reading it
+    // costs calls on the machine, so a sink that does not use it (the
+    // default) gets those fields empty; what a primitive has at hand anyway
+    // (the old line of an INI file, a section's lines) is always filled in.
+    // When the old state is needed and cannot be read, the change is not
+    // made and fails as if the system had refused it.
+    virtual bool needsOldState() const { return false; }
     // Before the change is made. A sink that cannot record it (a journal that
     // cannot be written) returns false: the change is then not made, and the
     // primitive fails as if the system had refused it.
@@ -75,5 +84,17 @@ class ChangeSink {
 
 // The sink that records nothing.
 ChangeSink &noChanges();
+
+// Makes the change `c` through `operation` (a call that returns a
+// platform::Code): described to the sink before, told afterwards whether it
+// was made. A change the sink refuses is not made and fails with
+// kAccessDenied, as a refusal of the system would.
+template <typename Operation>
+platform::Code apply(ChangeSink &sink, const Change &c, Operation operation) {
+    if (!sink.before(c)) return platform::kAccessDenied;
+    const platform::Code code = operation();
+    sink.after(c, code == platform::kOk);
+    return code;
+}
 
 } // namespace change

@@ -19,6 +19,7 @@
 // code (an overlay, fakes for native tests) can implement the interface.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -33,13 +34,18 @@ constexpr Code kOk = 0;
 constexpr Code kFileNotFound = 2;      // ERROR_FILE_NOT_FOUND
 constexpr Code kPathNotFound = 3;      // ERROR_PATH_NOT_FOUND
 constexpr Code kAccessDenied = 5;      // ERROR_ACCESS_DENIED
+constexpr Code kInvalidDrive = 15;     // ERROR_INVALID_DRIVE
 constexpr Code kSharingViolation = 32; // ERROR_SHARING_VIOLATION
 constexpr Code kFileExists = 80;       // ERROR_FILE_EXISTS
+constexpr Code kDiskFull = 112;        // ERROR_DISK_FULL (also: a write that came up short)
 constexpr Code kCallNotImplemented = 120;
 constexpr Code kInvalidName = 123;     // ERROR_INVALID_NAME
+constexpr Code kBadPathname = 161;     // ERROR_BAD_PATHNAME
 constexpr Code kAlreadyExists = 183;   // ERROR_ALREADY_EXISTS
+constexpr Code kFilenameTooLong = 206; // ERROR_FILENAME_EXCED_RANGE
 constexpr Code kMoreData = 234;        // ERROR_MORE_DATA
 constexpr Code kNoMoreItems = 259;     // ERROR_NO_MORE_ITEMS
+constexpr Code kNotADirectory = 267;   // ERROR_DIRECTORY
 
 // "Not there" as opposed to "there but not reachable".
 inline bool isNotFound(Code c) { return c == kFileNotFound || c == kPathNotFound; }
@@ -94,6 +100,30 @@ struct CopyOutcome {
     Code code = kOk;
     CopyStage stage = CopyStage::None;
     bool ok() const { return code == kOk; }
+};
+
+// A file open for reading, shared with other readers and writers. Closed
+// when destroyed.
+class Reader {
+  public:
+    virtual ~Reader() = default;
+    // Up to `size` bytes into `buffer`; 0 bytes at the end of the file.
+    virtual Result<std::size_t> read(char *buffer, std::size_t size) = 0;
+    // Packed DOS date and time of the last write (local time).
+    virtual Result<DosTime> time() = 0;
+};
+
+// A file created by createNew, open for writing only by its creator. Closed
+// when destroyed (a failure of that close is not seen: call close()).
+class Writer {
+  public:
+    virtual ~Writer() = default;
+    // Writes every byte; a write that comes up short is a failure (kDiskFull
+    // when the system names no error).
+    virtual Code write(const char *data, std::size_t size) = 0;
+    virtual Code setTime(const DosTime &time) = 0;
+    // Closes the file; a failure here may have lost the last of the data.
+    virtual Code close() = 0;
 };
 
 // A file opened for appending (the log, the journal): every write is flushed.
@@ -173,6 +203,13 @@ class Platform {
     virtual Code delayMove(const std::string &from, const std::optional<std::string> &to) = 0;
     // Opens a file for appending (or truncated first); null when it cannot.
     virtual std::unique_ptr<Appender> openAppender(const std::string &path, bool truncate) = 0;
+    // Opens an existing file for reading (shared for reading and writing),
+    // kept open until the Reader is destroyed.
+    virtual Result<std::unique_ptr<Reader>> openRead(const std::string &path) = 0;
+    // Creates the file exclusively (kFileExists when the name is taken) and
+    // keeps it open for writing. Nothing removes it on failure: the caller
+    // decides (see writeNew and copyNew for whole units).
+    virtual Result<std::unique_ptr<Writer>> createNew(const std::string &path) = 0;
 
     // ---- registry ----------------------------------------------------------
     // The key can be opened for reading (or for every access).
@@ -201,6 +238,11 @@ class Platform {
     virtual std::optional<std::string> moduleFileName() = 0;
     // Starts a program, not waited for, inheriting handles and environment.
     virtual bool startProcess(const std::string &application, const std::string &commandLine) = 0;
+    // The full path of a name (relative to the current directory and drive),
+    // and the short form of an existing path; nothing when the system cannot
+    // give it.
+    virtual std::optional<std::string> fullPathName(const std::string &path) = 0;
+    virtual std::optional<std::string> shortPathName(const std::string &path) = 0;
 };
 
 // The platform of the process, set by main (and by tests).

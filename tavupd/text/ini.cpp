@@ -2,6 +2,7 @@
 #include "text/ini.h"
 
 #include "text/error.h"
+#include "text/textkit.h"
 
 #include <cstdint>
 #include <cstring>
@@ -14,11 +15,17 @@ namespace {
 
 const char *const kModule = "tvpprof";
 
-// Bytes a table of `slots` line pointers takes, as reported when it cannot
-// be allocated.
+// Bytes a table of `slots` lines takes, as reported when it cannot be
+// allocated.
 int tableBytes(std::size_t slots) {
-    std::size_t bytes = slots * sizeof(char *);
+    std::size_t bytes = slots * sizeof(std::string);
     return bytes > 0x7fffffffu ? 0x7fffffff : static_cast<int>(bytes);
+}
+
+// The C text begins with the prefix, letter case aside (the text ends at
+// its first NUL).
+bool startsWithNoCase(const char *text, const std::string &prefix) {
+    return text::startsWithNoCase(std::string_view(text), prefix);
 }
 
 int lineBytes(std::size_t length) {
@@ -42,33 +49,10 @@ std::string keyValueLine(const char *key, const char *value) {
 
 } // namespace
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-char foldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalsPrefixNoCase(const char *text, const char *prefix, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        char a = foldCase(text[i]);
-        char b = foldCase(prefix[i]);
-        if (a != b) return false;
-        if (a == '\0') return true; // both ended together
-    }
-    return true;
-}
-
-bool equalsNoCase(const std::string &a, const std::string &b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (foldCase(a[i]) != foldCase(b[i])) return false;
-    return true;
-}
-
 bool isSectionLine(const char *line) {
     if (!line) return false;
     std::size_t i = 0;
-    while (i < kMaxFormatted && line[i] != '\0' && isBlank(line[i])) ++i;
+    while (i < kMaxFormatted && line[i] != '\0' && text::isBlank(line[i])) ++i;
     return i < kMaxFormatted && line[i] == '[';
 }
 
@@ -81,35 +65,16 @@ bool formatHeader(const char *section, std::string &out) {
     return true;
 }
 
-bool parseInt(const char *text, int &value) {
-    if (!text) return false;
-    const char *p = text;
-    while (*p != '\0' && isBlank(*p)) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
-    if (*p < '0' || *p > '9') return false;
-    std::uint32_t magnitude = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) magnitude = magnitude * 10u + static_cast<std::uint32_t>(*p - '0');
-    if (negative) magnitude = 0u - magnitude;
-    // Two's-complement reading of the 32 bits, without an out-of-range cast.
-    value = magnitude <= 0x7fffffffu ? static_cast<int>(magnitude)
-                                      : -static_cast<int>(~magnitude) - 1;
-    return true;
-}
-
 const char *valueOfKey(const char *line, const char *key) {
     if (!line || !key) return nullptr;
     const char *p = line;
-    while (*p != '\0' && isBlank(*p)) ++p;
-    std::size_t keyLength = std::strlen(key);
-    if (!equalsPrefixNoCase(p, key, keyLength)) return nullptr;
-    // equalsPrefixNoCase stops at the line's end, so p has keyLength
+    while (*p != '\0' && text::isBlank(*p)) ++p;
+    const std::string name = key;
+    if (!startsWithNoCase(p, name)) return nullptr;
+    // The prefix test stops at the line's end, so p has the key's
     // characters here.
-    p += keyLength;
-    while (*p != '\0' && isBlank(*p)) ++p;
+    p += name.size();
+    while (*p != '\0' && text::isBlank(*p)) ++p;
     return *p == '=' ? p + 1 : nullptr;
 }
 
@@ -146,8 +111,6 @@ void Table::read(const char *data, std::size_t size) {
     } catch (const std::bad_alloc &) {
         throw Error(1, lineBytes(size - text), kModule, __LINE__);
     }
-    std::size_t needed = lines.size() + 1;
-    if (capacity_ < needed) capacity_ = lines.size() + kGrowStep;
     newEnd_ = ends.empty() || ends.front() != End::Lf ? End::CrLf : End::Lf;
     lines_ = std::move(lines);
     ends_ = std::move(ends);
@@ -167,11 +130,7 @@ const char *Table::lineAt(long index) const {
 }
 
 void Table::reserveFor(std::size_t extra) {
-    // A table of no slots at all is first made of 10, as a new table is;
-    // it grows in steps of 10. Both vectors get the room, so that the
-    // insertions that follow cannot fail half-way.
-    std::size_t slots = capacity_ == 0 ? kGrowStep : capacity_;
-    while (slots < lines_.size() + extra + 1) slots += kGrowStep;
+    const std::size_t slots = lines_.size() + extra;
     try {
         lines_.reserve(slots);
         ends_.reserve(slots);
@@ -180,7 +139,6 @@ void Table::reserveFor(std::size_t extra) {
     } catch (const std::length_error &) {
         throw Error(1, tableBytes(slots), kModule, __LINE__);
     }
-    capacity_ = slots;
 }
 
 void Table::endLineBefore(std::size_t at) {
@@ -216,7 +174,7 @@ long Table::findSection(const char *section) const {
     std::string header;
     if (!formatHeader(section, header)) return -1;
     for (std::size_t i = 0; i < lines_.size(); ++i)
-        if (equalsPrefixNoCase(lines_[i].c_str(), header.c_str(), header.size())) return static_cast<long>(i);
+        if (startsWithNoCase(lines_[i].c_str(), header)) return static_cast<long>(i);
     return -1;
 }
 
@@ -284,7 +242,7 @@ bool Table::addValue(const char *section, const char *key, const char *value) {
     }
     std::size_t header = static_cast<std::size_t>(found);
     for (std::size_t i = header; i < lines_.size(); ++i)
-        if (equalsNoCase(lines_[i], line)) return false;
+        if (text::equalsNoCase(lines_[i], line)) return false;
     std::size_t end = header + 1;
     while (end < lines_.size() && !isSectionLine(lines_[end].c_str())) ++end;
     while (end > 1 && lines_[end - 1].empty()) --end;

@@ -12,19 +12,8 @@ namespace ini {
 
 // Texts the profile formats itself ("[%s]" headers, the line of addValue,
 // a line examined by isSectionLine) are bounded by 256-character buffers:
-// at most 255 characters.
+// at most 255 characters (text::kLineMax).
 constexpr std::size_t kMaxFormatted = 255;
-// The table grows in steps of this many slots.
-constexpr std::size_t kGrowStep = 10;
-
-// The C whitespace set: space, tab, line feed, vertical tab, form feed, CR.
-bool isBlank(char c);
-// ASCII-only case folding, the way names are compared.
-char foldCase(char c);
-// Compares at most n characters ignoring ASCII case, stopping at a NUL in
-// either text (a shorter text differs from a longer one).
-bool equalsPrefixNoCase(const char *text, const char *prefix, std::size_t n);
-bool equalsNoCase(const std::string &a, const std::string &b);
 
 // True when the line, with leading blanks skipped, begins with "[". Only
 // the first 255 characters of the line are examined.
@@ -32,11 +21,6 @@ bool isSectionLine(const char *line);
 
 // "[section]", or false when that text would not fit in 255 characters.
 bool formatHeader(const char *section, std::string &out);
-
-// Reads the text the way "%d" does: blanks skipped, optional sign, digits up
-// to the first non-digit, kept in 32 bits (wrapping like the C library's
-// 32-bit arithmetic, never undefined). False when there is no digit.
-bool parseInt(const char *text, int &value);
 
 // Where the value of `key` starts in `line` (just after its "="), or null
 // when the line is not a line of that key: optional blanks, the whole key
@@ -66,8 +50,6 @@ class Table {
     std::string bytes() const;
 
     std::size_t count() const { return lines_.size(); }
-    // Slots, as the table sizes itself: always more than count().
-    std::size_t capacity() const { return capacity_; }
     // The line at index, or null at and after count() and before 0.
     const char *lineAt(long index) const;
     const std::vector<std::string> &lines() const { return lines_; }
@@ -105,7 +87,8 @@ class Table {
     // Appends the header (after an empty line unless the last line is
     // empty already) and the line.
     void appendSection(const std::string &header, std::string line);
-    // Makes room for `extra` more lines, growing in steps of 10 slots.
+    // Makes room for `extra` more lines in both vectors, so that the
+    // insertions that follow cannot fail half-way.
     void reserveFor(std::size_t extra);
 
     enum class End : unsigned char { None, Lf, CrLf };
@@ -116,7 +99,6 @@ class Table {
     std::vector<End> ends_;  // the line end of each line, in step with lines_
     std::string tail_;       // from the first Ctrl-Z on
     End newEnd_ = End::CrLf; // for lines the table adds
-    std::size_t capacity_ = 0;
 };
 
 } // namespace ini

@@ -96,6 +96,9 @@ struct RegAction {
     Field rootText;
     Root root = Root::None; // the four names exactly, any case
     Field path, name, value;
+    // The path and name fields as written (an empty one stays empty), as the
+    // debug trace shows them.
+    Field writtenPath, writtenName;
     RegOperation operation() const;
 };
 

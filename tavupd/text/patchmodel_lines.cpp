@@ -256,7 +256,7 @@ Action decodeIni(LineReader &r) {
 }
 
 Action decodeReg(LineReader &r) {
-    RegAction a{r.field(0), Root::None, r.field(1), r.field(2), r.field(3)};
+    RegAction a{r.field(0), Root::None, r.field(1), r.field(2), r.field(3), r.field(1), r.field(2)};
     if (a.path && a.path->empty()) a.path.reset();
     if (a.name && a.name->empty()) a.name.reset();
     if (r.require(a.rootText, 1, "registry root")) {
@@ -354,10 +354,7 @@ RegOperation RegAction::operation() const {
     return name ? RegOperation::DeleteValue : RegOperation::DeleteKey;
 }
 
-std::string fileNamePart(std::string_view name) {
-    std::string copy(name);
-    return pathFileName(copy);
-}
+std::string fileNamePart(std::string_view name) { return text::fileNameOf(std::string(name)); }
 
 ActionLine decodeActionLine(std::string_view line, int number) {
     ActionLine a;
@@ -467,12 +464,15 @@ ConditionLine decodeConditionLine(std::string_view line, int number, int set) {
     c.line = number;
     c.set = set;
     c.text = std::string(line);
-    LineReader r(line, number, c.problems);
-    if (text::trimmed(line).size() > text::kLineMax) {
+    // The engine splits the line without its trailing blanks: a last field
+    // of blanks only is empty.
+    const std::string_view trimmed = text::trimmed(line);
+    LineReader r(trimmed, number, c.problems);
+    if (trimmed.size() > text::kLineMax) {
         c.overlong = true;
         c.alwaysFails = true;
-        r.error(Code::Overlong, "condition line of " + std::to_string(text::trimmed(line).size()) +
-                                    " characters, more than " + std::to_string(text::kLineMax) + ": it is refused");
+        r.error(Code::Overlong, "condition line of " + std::to_string(trimmed.size()) + " characters, more than " +
+                                    std::to_string(text::kLineMax) + ": it is refused");
         return c;
     }
     decodeConditionFields(r, c);

@@ -1,5 +1,8 @@
 #include "text/paths.h"
 
+#include "text/textkit.h"
+
+namespace text {
 namespace {
 
 constexpr size_t kPathConsidered = 260; // characters of an input path looked at
@@ -10,18 +13,12 @@ bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
 std::string cut(const std::string &text, size_t limit) { return text.size() > limit ? text.substr(0, limit) : text; }
 
-// Appends a backslash unless the text already ends in one. An empty text does
-// not end in one, so it becomes a single backslash.
-void addBackslash(std::string &text) {
-    if (text.empty() || text.back() != '\\') text += '\\';
-}
-
 // Builds D P \ N E from the four parts (the backslash only when needed).
 std::string build(const std::string &drive, const std::string &directory, const std::string &name,
                   const std::string &extension) {
     std::string result = drive;
     result += directory;
-    addBackslash(result);
+    appendBackslash(result);
     result += name;
     result += extension;
     return result;
@@ -30,22 +27,22 @@ std::string build(const std::string &drive, const std::string &directory, const 
 } // namespace
 
 PathParts splitPath(const std::string &path) {
-    const std::string text = cut(path, kPathConsidered);
+    const std::string considered = cut(path, kPathConsidered);
     PathParts parts;
 
     size_t pos = 0;
-    if (text.size() >= 2 && text[1] == ':') {
-        parts.drive = text.substr(0, kDriveMax);
+    if (considered.size() >= 2 && considered[1] == ':') {
+        parts.drive = considered.substr(0, kDriveMax);
         pos = 2;
     }
 
     // The directory runs up to and including the last separator.
     size_t nameStart = pos;
-    for (size_t i = pos; i < text.size(); ++i) {
-        if (isSeparator(text[i])) nameStart = i + 1;
+    for (size_t i = pos; i < considered.size(); ++i) {
+        if (isSeparator(considered[i])) nameStart = i + 1;
     }
-    std::string directory = text.substr(pos, nameStart - pos);
-    std::string rest = text.substr(nameStart);
+    std::string directory = considered.substr(pos, nameStart - pos);
+    std::string rest = considered.substr(nameStart);
 
     // A final "." or ".." names a directory, not an extension.
     if (rest == "." || rest == "..") {
@@ -81,125 +78,27 @@ std::string mergePath(const char *drive, const char *directory, const char *name
     return result;
 }
 
-std::string &pathDrive(std::string &path) { return path = splitPath(path).drive; }
-
-std::string &pathDirectory(std::string &path) { return path = splitPath(path).directory; }
-
-std::string &pathBaseName(std::string &path) { return path = splitPath(path).name; }
-
-std::string &pathExtension(std::string &path) { return path = splitPath(path).extension; }
-
-std::string &pathFileName(std::string &path) {
+std::string fileNameOf(const std::string &path) {
     const PathParts parts = splitPath(path);
-    return path = parts.name + parts.extension;
+    return parts.name + parts.extension;
 }
 
-std::string &pathFolder(std::string &path) {
+std::string folderOf(const std::string &path) {
     const PathParts parts = splitPath(path);
     std::string result = parts.drive + parts.directory;
-    addBackslash(result);
-    return path = result;
-}
-
-std::string &pathDirectoryAndBase(std::string &path) {
-    const PathParts parts = splitPath(path);
-    return path = build(std::string(), parts.directory, parts.name, std::string());
-}
-
-std::string &pathWithoutDrive(std::string &path) {
-    const PathParts parts = splitPath(path);
-    return path = build(std::string(), parts.directory, parts.name, parts.extension);
-}
-
-std::string &pathDriveAndBase(std::string &path) {
-    const PathParts parts = splitPath(path);
-    return path = parts.drive + parts.name;
-}
-
-std::string &replacePathParts(std::string &path, const char *drive, const char *directory, const char *name,
-                              const char *extension) {
-    const PathParts parts = splitPath(path);
-    return path = build(drive ? std::string(drive) : parts.drive, directory ? std::string(directory) : parts.directory,
-                        name ? std::string(name) : parts.name, extension ? std::string(extension) : parts.extension);
-}
-
-std::string &replacePathPartsFrom(std::string &path, const char *drive, const char *directory,
-                                  const std::string &other) {
-    const PathParts from = splitPath(other);
-    return replacePathParts(path, drive, directory, from.name.c_str(), from.extension.c_str());
-}
-
-std::string &setDrive(std::string &path, const char *drive) {
-    return replacePathParts(path, drive, nullptr, nullptr, nullptr);
-}
-
-std::string &setDirectory(std::string &path, const char *directory) {
-    return replacePathParts(path, nullptr, directory, nullptr, nullptr);
-}
-
-std::string &setBaseName(std::string &path, const char *name) {
-    return replacePathParts(path, nullptr, nullptr, name, nullptr);
-}
-
-std::string &setExtension(std::string &path, const char *extension) {
-    return replacePathParts(path, nullptr, nullptr, nullptr, extension);
-}
-
-std::string &setBaseNameAndExtension(std::string &path, const char *name, const char *extension) {
-    return replacePathParts(path, nullptr, nullptr, name, extension);
-}
-
-std::string &setDriveAndDirectory(std::string &path, const char *drive, const char *directory) {
-    return replacePathParts(path, drive, directory, nullptr, nullptr);
-}
-
-std::string &setDriveAndBaseName(std::string &path, const char *drive, const char *name) {
-    return replacePathParts(path, drive, nullptr, name, nullptr);
-}
-
-std::string &setDriveAndExtension(std::string &path, const char *drive, const char *extension) {
-    return replacePathParts(path, drive, nullptr, nullptr, extension);
-}
-
-std::string &setDirectoryAndBaseName(std::string &path, const char *directory, const char *name) {
-    return replacePathParts(path, nullptr, directory, name, nullptr);
-}
-
-std::string &setDirectoryAndExtension(std::string &path, const char *directory, const char *extension) {
-    return replacePathParts(path, nullptr, directory, nullptr, extension);
-}
-
-std::string &setDriveDirectoryAndBase(std::string &path, const char *drive, const char *directory, const char *name) {
-    return replacePathParts(path, drive, directory, name, nullptr);
-}
-
-std::string &setDriveBaseNameAndExtension(std::string &path, const char *drive, const char *name,
-                                          const char *extension) {
-    return replacePathParts(path, drive, nullptr, name, extension);
-}
-
-std::string &setDirectoryBaseNameAndExtension(std::string &path, const char *directory, const char *name,
-                                              const char *extension) {
-    return replacePathParts(path, nullptr, directory, name, extension);
-}
-
-std::string &setFileName(std::string &path, const std::string &other) {
-    return replacePathPartsFrom(path, nullptr, nullptr, other);
-}
-
-std::string &setDriveAndFileName(std::string &path, const char *drive, const std::string &other) {
-    return replacePathPartsFrom(path, drive, nullptr, other);
-}
-
-std::string &setDirectoryAndFileName(std::string &path, const char *directory, const std::string &other) {
-    return replacePathPartsFrom(path, nullptr, directory, other);
-}
-
-std::string joinPath(const std::string &directory, const std::string &name) {
-    std::string result = directory;
-    addBackslash(result);
-    result += name;
+    appendBackslash(result);
     return result;
+}
+
+std::string withExtension(const std::string &path, const char *extension) {
+    const PathParts parts = splitPath(path);
+    return build(parts.drive, parts.directory, parts.name, extension ? std::string(extension) : parts.extension);
+}
+
+std::string withFileName(const std::string &path, const std::string &other) {
+    const PathParts parts = splitPath(path);
+    const PathParts from = splitPath(other);
+    return build(parts.drive, parts.directory, from.name, from.extension);
 }
 
 namespace {
@@ -235,3 +134,5 @@ int64_t dosTimeToCalendar(uint16_t dosDate, uint16_t dosTime) {
     const int64_t seconds = (dosTime & 0x1F) * 2;
     return ((days * 24 + hours) * 60 + minutes) * 60 + seconds;
 }
+
+} // namespace text

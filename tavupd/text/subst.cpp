@@ -2,45 +2,19 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 #include <new>
+#include <string_view>
+
+#include "text/textkit.h"
 
 namespace {
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // The text at position pos begins with the name, letter case aside.
 bool startsWithName(const std::string &text, size_t pos, const std::string &name) {
-    if (text.size() - pos < name.size()) return false;
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (lower(text[pos + i]) != lower(name[i])) return false;
-    }
-    return true;
+    return text::startsWithNoCase(std::string_view(text).substr(pos), name);
 }
 
 } // namespace
-
-SubstituteClass::SubstituteClass(char marker) : current_(entries_.end()), marker_(marker) {}
-
-SubstituteClass::SubstituteClass(const SubstituteClass &other)
-    : entries_(other.entries_), current_(entries_.end()), hasCurrent_(other.hasCurrent_), marker_(other.marker_) {
-    if (hasCurrent_) {
-        current_ = std::next(entries_.begin(),
-                             std::distance(other.entries_.begin(),
-                                           std::list<SubstituteEntry>::const_iterator(other.current_)));
-    }
-}
-
-SubstituteClass &SubstituteClass::operator=(const SubstituteClass &other) {
-    if (this != &other) {
-        SubstituteClass copy(other);
-        entries_.swap(copy.entries_); // list iterators stay valid across a swap
-        current_ = copy.current_;
-        hasCurrent_ = copy.hasCurrent_;
-        marker_ = copy.marker_;
-    }
-    return *this;
-}
 
 int SubstituteClass::add(const std::string &name, const std::string &value) {
     try {
@@ -52,50 +26,6 @@ int SubstituteClass::add(const std::string &name, const std::string &value) {
         return 0; // the list stays as it was
     }
     return 1;
-}
-
-int SubstituteClass::addEntry(const SubstituteEntry &entry) { return add(entry.name, entry.value); }
-
-int SubstituteClass::first() {
-    if (entries_.empty()) return 0;
-    current_ = entries_.begin();
-    hasCurrent_ = true;
-    return 1;
-}
-
-int SubstituteClass::last() {
-    if (entries_.empty()) return 0;
-    current_ = std::prev(entries_.end());
-    hasCurrent_ = true;
-    return 1;
-}
-
-int SubstituteClass::next() {
-    if (!hasCurrent_ || std::next(current_) == entries_.end()) return 0;
-    ++current_;
-    return 1;
-}
-
-int SubstituteClass::current(SubstituteEntry &out) const {
-    // Without a cursor there is nothing to copy.
-    if (!hasCurrent_) return 0;
-    out = *current_;
-    return 1;
-}
-
-int SubstituteClass::firstEntry(SubstituteEntry &out) {
-    if (!first()) return 0;
-    return current(out);
-}
-
-int SubstituteClass::lastEntry(SubstituteEntry &out) {
-    if (!last()) return 0;
-    return current(out);
-}
-
-int SubstituteClass::nextEntry(SubstituteEntry &out) {
-    if (!next()) return 0;
-    return current(out);
 }
 
 void SubstituteClass::substitute(std::string &text, size_t maxLength) const {

@@ -2,8 +2,8 @@
 // ("\TAVRO", "\WINDOWS") expanded in values and text lines.
 #pragma once
 
-#include <list>
 #include <string>
+#include <vector>
 
 struct SubstituteEntry {
     std::string name;  // at most SubstituteClass::kNameMax characters
@@ -20,21 +20,11 @@ class SubstituteClass {
     // is cut to this length.
     static constexpr size_t kTextMax = 1023;
 
-    explicit SubstituteClass(char marker);
-    // Copies carry the variables and the cursor's position.
-    SubstituteClass(const SubstituteClass &other);
-    SubstituteClass &operator=(const SubstituteClass &other);
+    explicit SubstituteClass(char marker) : marker_(marker) {}
 
+    // Adds a variable; a name looked for earlier in the list wins. 0 (the
+    // list unchanged) when there is no memory for it.
     int add(const std::string &name, const std::string &value);
-    int addEntry(const SubstituteEntry &entry);
-    int first();
-    int last();
-    int next();
-    // 0 when no iteration has started.
-    int current(SubstituteEntry &out) const;
-    int firstEntry(SubstituteEntry &out);
-    int lastEntry(SubstituteEntry &out);
-    int nextEntry(SubstituteEntry &out);
 
     // Expands the references in place: a doubled marker becomes one literal
     // marker; a marker followed by a variable name (any case) becomes the
@@ -44,9 +34,7 @@ class SubstituteClass {
     void substitute(std::string &text, size_t maxLength = kTextMax) const;
 
   private:
-    std::list<SubstituteEntry> entries_;
-    std::list<SubstituteEntry>::iterator current_;
-    bool hasCurrent_ = false;
+    std::vector<SubstituteEntry> entries_;
     char marker_;
 };
 

@@ -9,37 +9,22 @@
 #include <string>
 
 #include "text/condition.h"
+#include "text/patchmodel.h"
 #include "text/subst.h"
+#include "text/textkit.h"
 
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-// The "%d" reading of a numeric field, with its default.
-int numericOf(const char *field, int def) {
-    if (!field || !*field) return def;
-    const char *p = field;
-    while (isBlank(*p)) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    if (*p < '0' || *p > '9') return def;
-    long long value = 0;
-    for (; *p >= '0' && *p <= '9'; ++p)
-        if (value < 10000000000LL) value = value * 10 + (*p - '0');
-    if (value > 2147483647LL) value = negative ? 2147483648LL : 2147483647LL;
-    return static_cast<int>(negative ? -value : value);
-}
-
-class FuzzHooks : public condeval::ConditionHooks {
+class FuzzHooks : public condition::ConditionHooks {
   public:
     explicit FuzzHooks(std::string value) : value_(std::move(value)) {}
-    int numeric(const char *field, int def) override { return numericOf(field, def); }
-    void fieldsSplit(const condeval::ConditionFields &c) override {
-        // The form follows the fourth field.
-        if (c.registry() != (condeval::rootOf(c.section) != condeval::Root::None)) std::abort();
+    void fieldsSplit(const patch::ConditionFields &c) override {
+        // Only the registry form has a path.
         if (!c.registry() && c.path) std::abort();
     }
-    std::optional<std::string> fetchValue(const condeval::ConditionFields &) override {
+    std::optional<std::string> fetchValue(const patch::ConditionFields &) override {
         fetched = true;
         if (value_ == "<none>") return std::nullopt;
         return value_;
@@ -72,19 +57,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     list.add("WINDOWS", "C:\\WINDOWS");
     FuzzHooks hooks(value);
     std::string branch;
-    const int result = condeval::evaluateCondition(line, os, list, hooks, branch);
-    if (result != 0 && result != 1) std::abort();
-    if (result == 1 && !hooks.fetched) std::abort();
+    const patch::ConditionLine decoded = patch::decodeConditionLine(line, 1, 0);
+    const bool holds = condition::evaluate(decoded.fields, os, list, hooks, branch);
+    if (holds && !hooks.fetched) std::abort();
+    // A line without its section or OS field never holds.
+    if (holds && (!text::isFilled(decoded.fields.section) || !text::isFilled(decoded.fields.os))) std::abort();
 
     // The comparison is a total order: antisymmetric and reflexive.
-    const int ab = condeval::compareNoCase(line, value);
-    if (sign(ab) != -sign(condeval::compareNoCase(value, line))) std::abort();
-    if (condeval::compareNoCase(value, value) != 0) std::abort();
+    const int ab = text::compareNoCase(line, value);
+    if (sign(ab) != -sign(text::compareNoCase(value, line))) std::abort();
+    if (text::compareNoCase(value, value) != 0) std::abort();
     // Trimming is idempotent.
     std::string once = value;
-    condeval::trim(once);
+    text::trim(once);
     std::string twice = once;
-    condeval::trim(twice);
+    text::trim(twice);
     if (once != twice) std::abort();
     return 0;
 }

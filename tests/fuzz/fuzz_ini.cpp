@@ -2,6 +2,7 @@
 // names taken from the input, written out and read back.
 #include "text/error.h"
 #include "text/ini.h"
+#include "text/textkit.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -56,7 +57,6 @@ std::string pickName(Source &src, const ini::Table &t, const std::string &text) 
 }
 
 void checkInvariant(const ini::Table &t) {
-    require(t.capacity() > t.count());
     require(t.lineAt(static_cast<long>(t.count())) == nullptr);
     require(t.lineAt(-1) == nullptr);
     for (std::size_t i = 0; i < t.count(); ++i) require(t.lineAt(static_cast<long>(i)) != nullptr);
@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                 if (headerFits) require(t.findSection(section.c_str()) >= 0);
                 // A read finds what was set, unless the key cannot begin a
                 // line of its own (leading blanks, or a "[").
-                bool plainKey = key.empty() || (!ini::isBlank(key[0]) && key[0] != '[');
+                bool plainKey = key.empty() || (!text::isBlank(key[0]) && key[0] != '[');
                 if (changed && plainKey && value.find('\0') == std::string::npos) {
                     const char *v = t.lookup(section.c_str(), key.c_str());
                     require(v != nullptr && value == v);
@@ -131,10 +131,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             }
             case 4: { // lookups
                 const char *v = t.lookup(section.c_str(), key.c_str());
-                int n = 0;
                 if (v) {
                     require(std::strlen(v) <= 0x7fffffff);
-                    ini::parseInt(v, n);
+                    text::readDecimal(v);
                 }
                 t.findSection(section.c_str());
                 break;

@@ -1,13 +1,11 @@
-// Arbitrary bytes as a language file: loaded from a temporary file and
-// compared with a plain reading of the format; messages printed to a log.
-#include "app/nls.h"
+// Arbitrary bytes as a language file: its messages compared with a plain
+// reading of the format; messages printed through the catalog's formatting.
+#include "text/catalog.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -45,64 +43,23 @@ std::vector<std::string> expectedMessages(const std::string &bytes) {
     return out;
 }
 
-// A memory file system when there is one: the target writes two files per input.
-std::string tempName(const char *what) {
-    const char *dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    return std::string(dir) + "/fuzz_nls_" + std::to_string(static_cast<long>(getpid())) + what;
-}
-
-// Removes the temporary files when the fuzzer exits.
-struct TempFiles {
-    std::string file = tempName(".msg");
-    std::string log = tempName(".log");
-    ~TempFiles() {
-        std::remove(file.c_str());
-        std::remove(log.c_str());
-    }
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    static const TempFiles temp;
-    const std::string &file = temp.file;
-    const std::string &log = temp.log;
     const std::string bytes(reinterpret_cast<const char *>(data), size);
-
-    FILE *f = std::fopen(file.c_str(), "wb");
-    require(f != nullptr);
-    require(std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size());
-    std::fclose(f);
-
-    NLSClass nls(file);
-    require(nls.load() == 1);
+    const catalog::Catalog messages(catalog::parseMessages(bytes));
     const std::vector<std::string> expected = expectedMessages(bytes);
-    require(nls.count() == static_cast<int>(expected.size()));
-    for (int n = 1; n <= nls.count(); ++n) require(expected[static_cast<std::size_t>(n - 1)] == nls.getMessage(n));
-    const std::string stand = nls.count() >= 2 ? expected[1] : std::string();
-    require(stand == nls.getMessage(0) && stand == nls.getMessage(-1) && stand == nls.getMessage(nls.count() + 1));
+    require(messages.count() == static_cast<int>(expected.size()));
+    for (int n = 1; n <= messages.count(); ++n)
+        require(expected[static_cast<std::size_t>(n - 1)] == messages.message(n));
+    const std::string stand = messages.count() >= 2 ? expected[1] : std::string();
+    require(stand == messages.message(0) && stand == messages.message(-1) &&
+            stand == messages.message(messages.count() + 1));
 
-    // Messages are arguments, never formats; the log receives them whole.
-    nls.setLogFile(log.c_str(), 0);
-    require(nls.logOpen());
-    FILE *sink = std::fopen("/dev/null", "w");
-    require(sink != nullptr);
-    std::string written;
-    for (int n = 1; n <= nls.count() && n <= 4; ++n) {
-        const int length = nls.printTo(sink, "\n%c%s\n", 7, nls.getMessage(n));
-        require(length == static_cast<int>(expected[static_cast<std::size_t>(n - 1)].size()) + 3);
-        written += std::string("\n\a") + nls.getMessage(n) + "\n";
+    // Messages are arguments, never formats: they arrive whole.
+    for (int n = 1; n <= messages.count() && n <= 4; ++n) {
+        const std::string printed = catalog::format("\n%c%s\n", 7, messages.message(n));
+        require(printed == std::string("\n\a") + messages.message(n) + "\n");
     }
-    std::fclose(sink);
-    nls.setLogFile(nullptr, 0);
-
-    FILE *in = std::fopen(log.c_str(), "rb");
-    require(in != nullptr);
-    std::string logged;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) logged.append(buffer, got);
-    std::fclose(in);
-    require(logged == written);
     return 0;
 }

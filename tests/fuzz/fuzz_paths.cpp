@@ -1,6 +1,7 @@
 // Arbitrary bytes as paths and replacement parts for every path helper, and
 // as packed DOS date and time words.
 #include "text/paths.h"
+#include "text/textkit.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -38,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (size >= 4) {
         const auto date = static_cast<std::uint16_t>(data[0] | (data[1] << 8));
         const auto time = static_cast<std::uint16_t>(data[2] | (data[3] << 8));
-        const std::int64_t t = dosTimeToCalendar(date, time);
+        const std::int64_t t = text::dosTimeToCalendar(date, time);
         require(t > 0);
         // Two seconds later is exactly two seconds more (the seconds field has room).
         if ((time & 0x1F) < 29) {
-            const std::int64_t later = dosTimeToCalendar(date, static_cast<std::uint16_t>(time + 1));
+            const std::int64_t later = text::dosTimeToCalendar(date, static_cast<std::uint16_t>(time + 1));
             require(later == t + 2);
         }
     }
@@ -51,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string &path = in[0];
     const std::uint8_t mask = size > 0 ? data[size - 1] : 0;
 
-    const PathParts parts = splitPath(path);
+    const text::PathParts parts = text::splitPath(path);
     require(parts.drive.size() <= 2 && parts.directory.size() <= 255 && parts.name.size() <= 255 &&
             parts.extension.size() <= 255);
     require(parts.drive.empty() || parts.drive[1] == ':');
@@ -69,45 +70,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         require(considered.compare(0, parts.drive.size(), parts.drive) == 0);
     }
 
-    std::string text = path;
-    require(pathFileName(text) == parts.name + parts.extension);
-    text = path;
-    pathFolder(text);
-    require(!text.empty() && text.back() == '\\');
-    text = path;
-    pathDriveAndBase(text);
-    require(text == parts.drive + parts.name);
-    text = path;
-    pathWithoutDrive(text);
-    text = path;
-    pathDirectoryAndBase(text);
+    require(text::fileNameOf(path) == parts.name + parts.extension);
+    const std::string folder = text::folderOf(path);
+    require(!folder.empty() && folder.back() == '\\');
+    require(folder == parts.drive + parts.directory || folder == parts.drive + parts.directory + "\\");
 
-    text = path;
-    replacePathParts(text, maybe(in[1], mask & 1), maybe(in[2], mask & 2), maybe(in[3], mask & 4),
-                     maybe(in[4], mask & 8));
-    require(text.size() <= 2 + 255 + 1 + in[1].size() + in[2].size() + 255 + in[3].size() + 255 + in[4].size() + 255);
-    if (mask & 8) {
-        const std::string extension = in[4].c_str(); // passed as a C text
-        require(text.size() >= extension.size() &&
-                text.compare(text.size() - extension.size(), std::string::npos, extension) == 0);
-    }
+    // The extension given ends the path; a name given replaces name and
+    // extension alike, after the drive and directory.
+    const std::string extension = in[1].c_str(); // passed as a C text
+    const std::string withExtension = text::withExtension(path, extension.c_str());
+    require(withExtension.size() >= extension.size() &&
+            withExtension.compare(withExtension.size() - extension.size(), std::string::npos, extension) == 0);
+    const std::string withName = text::withFileName(path, in[2]);
+    require(withName.compare(0, folder.size() - 1, folder, 0, folder.size() - 1) == 0);
 
-    text = path;
-    setExtension(text, in[1].c_str());
-    text = path;
-    setFileName(text, in[1]);
-    text = path;
-    setDriveAndFileName(text, in[2].c_str(), in[3]);
-    text = path;
-    setDirectoryAndFileName(text, in[2].c_str(), in[3]);
-    text = path;
-    setDriveDirectoryAndBase(text, in[1].c_str(), in[2].c_str(), in[3].c_str());
-
-    const std::string merged = mergePath(maybe(in[1], mask & 16), maybe(in[2], mask & 32), maybe(in[3], mask & 64),
+    const std::string merged = text::mergePath(maybe(in[1], mask & 16), maybe(in[2], mask & 32), maybe(in[3], mask & 64),
                                          maybe(in[4], mask & 128));
     require(merged.size() <= 2 + in[2].size() + 1 + in[3].size() + 1 + in[4].size());
 
-    const std::string joinedPath = joinPath(in[1], in[2]);
+    const std::string joinedPath = text::joinPath(in[1], in[2]);
     require(joinedPath.size() >= in[2].size() + 1 || (!in[1].empty() && in[1].back() == '\\'));
     return 0;
 }

@@ -1,4 +1,10 @@
-#include "text/oldfields.h"
+// The field splitter of action and condition lines (text::splitLine), and
+// how a line of a branch section is recognised: its key, comment lines,
+// blanks.
+#include "text/fields.h"
+
+#include "text/patchmodel.h"
+#include "text/textkit.h"
 
 #include <gtest/gtest.h>
 
@@ -7,23 +13,21 @@
 
 namespace {
 
-// Splits a line the way the engine does: the key at "=", then fields at ",".
-// An absent field ends the list.
-std::vector<std::string> split(const char *line, int escape = 1) {
-    std::vector<std::string> out;
-    const char *field = nextField(line, "=", escape);
-    while (field) {
-        out.emplace_back(field);
-        field = nextField(nullptr, ",", escape);
-    }
+// The key and the fields of a line; an absent field ends the list.
+std::vector<std::string> split(const std::string &line) {
+    const text::SplitLine s = text::splitLine(line);
+    std::vector<std::string> out{s.key};
+    out.insert(out.end(), s.fields.begin(), s.fields.end());
     return out;
 }
 
 using Fields = std::vector<std::string>;
 
+patch::ActionKind kindOf(const std::string &line) { return patch::decodeActionLine(line, 1).kind; }
+
 } // namespace
 
-TEST(NextField, KeyAndFields) {
+TEST(SplitLine, KeyAndFields) {
     EXPECT_EQ(split("FILE1=WINDOWS,NEW.DLL,SYSTEM"), (Fields{"FILE1", "WINDOWS", "NEW.DLL", "SYSTEM"}));
     EXPECT_EQ(split("K=WINDOWS,,X"), (Fields{"K", "WINDOWS", "", "X"}));
     EXPECT_EQ(split("K=WINDOWS,X"), (Fields{"K", "WINDOWS", "X"}));
@@ -35,19 +39,20 @@ TEST(NextField, KeyAndFields) {
     EXPECT_EQ(split("K=A=B,C=D"), (Fields{"K", "A=B", "C=D"}));
 }
 
-TEST(NextField, LineWithoutEquals) {
+TEST(SplitLine, LineWithoutEquals) {
     EXPECT_EQ(split("REBOOT"), (Fields{"REBOOT"}));
-    EXPECT_EQ(nextField("JUST,TEXT", "=", 1), std::string("JUST,TEXT"));
-    EXPECT_EQ(nextField(nullptr, ",", 1), nullptr);
-    EXPECT_EQ(nextField(nullptr, ",", 1), nullptr);
+    const text::SplitLine s = text::splitLine("JUST,TEXT");
+    EXPECT_EQ(s.key, "JUST,TEXT");
+    EXPECT_FALSE(s.hasFields);
+    EXPECT_EQ(s.field(0), std::nullopt);
 }
 
-TEST(NextField, BlanksAreKept) {
+TEST(SplitLine, BlanksAreKept) {
     EXPECT_EQ(split("K= A , B ,C "), (Fields{"K", " A ", " B ", "C "}));
     EXPECT_EQ(split("K =V"), (Fields{"K ", "V"}));
 }
 
-TEST(NextField, BackslashEscapes) {
+TEST(SplitLine, BackslashEscapes) {
     // An escaped comma stays in the field.
     EXPECT_EQ(split("K=A\\,B,C"), (Fields{"K", "A,B", "C"}));
     // Doubled backslashes arrive single.
@@ -65,7 +70,7 @@ TEST(NextField, BackslashEscapes) {
     EXPECT_EQ(split("K=C:\\\\\\\\WINDOWS"), (Fields{"K", "C:\\\\WINDOWS"}));
 }
 
-TEST(NextField, CharacterAfterAnEscapedOne) {
+TEST(SplitLine, CharacterAfterAnEscapedOne) {
     // The character after an escaped one is looked at as a separator only.
     EXPECT_EQ(split("K=\\A,B"), (Fields{"K", "A", "B"}));
     // An escaped character right before a comma: the comma still separates.
@@ -78,100 +83,36 @@ TEST(NextField, CharacterAfterAnEscapedOne) {
     EXPECT_EQ(split("K=\\x\\y\\,z"), (Fields{"K", "x\\y,z"}));
 }
 
-TEST(NextField, EscapeOff) {
-    EXPECT_EQ(split("K=C:\\DIR,A\\,B", 0), (Fields{"K", "C:\\DIR", "A\\", "B"}));
-    EXPECT_EQ(split("K=X\\", 0), (Fields{"K", "X\\"}));
-}
-
-TEST(NextField, SeveralSeparatorsAndNoSeparators) {
-    EXPECT_EQ(nextField("A;B,C", ",;", 1), std::string("A"));
-    EXPECT_EQ(nextField(nullptr, ",;", 1), std::string("B"));
-    EXPECT_EQ(nextField(nullptr, ",;", 1), std::string("C"));
-    EXPECT_EQ(nextField(nullptr, ",;", 1), nullptr);
-    EXPECT_EQ(nextField("A,B", "", 1), std::string("A,B"));
-    EXPECT_EQ(nextField(nullptr, "", 1), nullptr);
-    EXPECT_EQ(nextField("A,B", nullptr, 1), std::string("A,B"));
-    EXPECT_EQ(nextField(nullptr, nullptr, 1), nullptr);
-}
-
-TEST(NextField, FieldsStayValidUntilTheNextLine) {
-    const char *key = nextField("KEY=ONE,TWO", "=", 1);
-    const char *one = nextField(nullptr, ",", 1);
-    const char *two = nextField(nullptr, ",", 1);
-    ASSERT_NE(two, nullptr);
-    EXPECT_STREQ(key, "KEY");
-    EXPECT_STREQ(one, "ONE");
-    EXPECT_STREQ(two, "TWO");
-    EXPECT_EQ(nextField(nullptr, ",", 1), nullptr);
-    // A new line starts over after an exhausted one.
-    EXPECT_STREQ(nextField("X=Y", "=", 1), "X");
-    EXPECT_STREQ(nextField(nullptr, ",", 1), "Y");
-}
-
-TEST(NextField, LongLinesAreCutAt255) {
-    std::string line = "K=" + std::string(400, 'v');
-    std::vector<std::string> fields = split(line.c_str());
-    ASSERT_EQ(fields.size(), 2u);
-    EXPECT_EQ(fields[1], std::string(253, 'v'));
-
-    // A separator beyond character 255 is not seen.
-    std::string late = std::string(255, 'a') + ",b";
-    EXPECT_EQ(split(late.c_str()), (Fields{std::string(255, 'a')}));
-    // A line of exactly 255 characters is kept whole.
-    std::string exact = "K=" + std::string(252, 'x') + "y";
-    fields = split(exact.c_str());
-    ASSERT_EQ(fields.size(), 2u);
-    EXPECT_EQ(fields[1].back(), 'y');
-}
-
 TEST(ActionKey, KeywordDigitsThenEqualsOrEnd) {
-    EXPECT_TRUE(isActionKey("FILE=X", "FILE"));
-    EXPECT_TRUE(isActionKey("file3=X", "FILE"));
-    EXPECT_TRUE(isActionKey("FILE12=X", "FILE"));
-    EXPECT_TRUE(isActionKey("FILE", "FILE"));
-    EXPECT_TRUE(isActionKey("FiLe007", "FILE"));
-    EXPECT_TRUE(isActionKey("REBOOT=1", "REBOOT"));
-    EXPECT_FALSE(isActionKey("FILES=X", "FILE"));
-    EXPECT_FALSE(isActionKey("FILE 1=X", "FILE"));
-    EXPECT_FALSE(isActionKey("FILE-2=X", "FILE"));
-    EXPECT_FALSE(isActionKey("FILE1 =X", "FILE"));
-    EXPECT_FALSE(isActionKey("FIL", "FILE"));
-    EXPECT_FALSE(isActionKey("", "FILE"));
-    EXPECT_FALSE(isActionKey("FINDFILE2=X", "FILE"));
-    EXPECT_TRUE(isActionKey("FINDFILE2=X", "FINDFILE"));
-    EXPECT_FALSE(isActionKey("REBOOT=1", "REG"));
-    EXPECT_FALSE(isActionKey(" FILE=X", "FILE"));
-    EXPECT_FALSE(isActionKey(nullptr, "FILE"));
-    EXPECT_FALSE(isActionKey("FILE", nullptr));
+    using K = patch::ActionKind;
+    EXPECT_EQ(kindOf("FILE=X"), K::File);
+    EXPECT_EQ(kindOf("file3=X"), K::File);
+    EXPECT_EQ(kindOf("FILE12=X"), K::File);
+    EXPECT_EQ(kindOf("FILE"), K::File);
+    EXPECT_EQ(kindOf("FiLe007"), K::File);
+    EXPECT_EQ(kindOf("REBOOT=1"), K::Reboot);
+    EXPECT_EQ(kindOf("FILES=X"), K::Unknown);
+    EXPECT_EQ(kindOf("FILE 1=X"), K::Unknown);
+    EXPECT_EQ(kindOf("FILE-2=X"), K::Unknown);
+    EXPECT_EQ(kindOf("FILE1 =X"), K::Unknown);
+    EXPECT_EQ(kindOf("FIL"), K::Unknown);
+    EXPECT_EQ(kindOf("FINDFILE2=X"), K::FindFile);
+    EXPECT_EQ(kindOf("REGX=1"), K::Unknown);
+    // The line is trimmed first: blanks around it do not matter.
+    EXPECT_EQ(kindOf(" \tFILE=X \r"), K::File);
+    EXPECT_EQ(kindOf(""), K::Blank);
+    EXPECT_EQ(kindOf(" \t\v\f "), K::Blank);
 }
 
 TEST(CommentLine, SlashesOrSemicolon) {
-    EXPECT_TRUE(isCommentLine("; FILE1=TAVRO,A.DLL"));
-    EXPECT_TRUE(isCommentLine("//FILE1=TAVRO,A.DLL"));
-    EXPECT_TRUE(isCommentLine(";"));
-    EXPECT_TRUE(isCommentLine("//"));
-    EXPECT_FALSE(isCommentLine("/FILE1=TAVRO,A.DLL"));
-    EXPECT_FALSE(isCommentLine("/"));
-    EXPECT_FALSE(isCommentLine(""));
-    EXPECT_FALSE(isCommentLine(" ;x"));
-    EXPECT_FALSE(isCommentLine("#x"));
-    EXPECT_FALSE(isCommentLine(nullptr));
-}
-
-TEST(TrimBlanks, BothEnds) {
-    std::string text = " \t\r\n\v\fFILE1 = X \t\r\n\v\f";
-    trimBlanks(text);
-    EXPECT_EQ(text, "FILE1 = X");
-    text = " \t \n";
-    trimBlanks(text);
-    EXPECT_EQ(text, "");
-    text = "";
-    trimBlanks(text);
-    EXPECT_EQ(text, "");
-    text = "ABC";
-    trimBlanks(text);
-    EXPECT_EQ(text, "ABC");
-    text = "\x01 A \x7f";
-    trimBlanks(text);
-    EXPECT_EQ(text, "\x01 A \x7f");
+    using K = patch::ActionKind;
+    EXPECT_EQ(kindOf("; FILE1=TAVRO,A.DLL"), K::Comment);
+    EXPECT_EQ(kindOf("//FILE1=TAVRO,A.DLL"), K::Comment);
+    EXPECT_EQ(kindOf(";"), K::Comment);
+    EXPECT_EQ(kindOf("//"), K::Comment);
+    // After the trim a blank before ";" does not matter.
+    EXPECT_EQ(kindOf(" ;x"), K::Comment);
+    EXPECT_EQ(kindOf("/FILE1=TAVRO,A.DLL"), K::Unknown);
+    EXPECT_EQ(kindOf("/"), K::Unknown);
+    EXPECT_EQ(kindOf("#x"), K::Unknown);
 }

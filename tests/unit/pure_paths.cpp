@@ -1,17 +1,13 @@
 #include "text/paths.h"
 
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace {
+using namespace text;
 
-std::string take(std::string &(*helper)(std::string &), const std::string &path) {
-    std::string text = path;
-    std::string &result = helper(text);
-    EXPECT_EQ(&result, &text) << "helpers change their argument and return it";
-    return text;
-}
+namespace {
 
 uint16_t dosDate(int year, int month, int day) {
     return static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
@@ -119,107 +115,43 @@ TEST(MergePath, PartsAndSeparators) {
 
 TEST(PathHelpers, TakeParts) {
     const std::string path = "C:\\PATCH\\SETUP.EXE";
-    EXPECT_EQ(take(pathDrive, path), "C:");
-    EXPECT_EQ(take(pathDirectory, path), "\\PATCH\\");
-    EXPECT_EQ(take(pathBaseName, path), "SETUP");
-    EXPECT_EQ(take(pathExtension, path), ".EXE");
-    EXPECT_EQ(take(pathFileName, path), "SETUP.EXE");
-    EXPECT_EQ(take(pathFolder, path), "C:\\PATCH\\");
-    EXPECT_EQ(take(pathDirectoryAndBase, path), "\\PATCH\\SETUP");
-    EXPECT_EQ(take(pathWithoutDrive, path), "\\PATCH\\SETUP.EXE");
-    EXPECT_EQ(take(pathDriveAndBase, path), "C:SETUP");
+    EXPECT_EQ(fileNameOf(path), "SETUP.EXE");
+    EXPECT_EQ(folderOf(path), "C:\\PATCH\\");
 
-    EXPECT_EQ(take(pathFolder, "SETUP.EXE"), "\\");
-    EXPECT_EQ(take(pathFolder, "C:SETUP.EXE"), "C:\\");
-    EXPECT_EQ(take(pathFileName, "C:\\A.B\\C"), "C");
-    EXPECT_EQ(take(pathExtension, "C:\\A\\."), "");
-    EXPECT_EQ(take(pathDirectoryAndBase, "X.DLL"), "\\X");
-    EXPECT_EQ(take(pathWithoutDrive, "C:X.DLL"), "\\X.DLL");
+    EXPECT_EQ(folderOf("SETUP.EXE"), "\\");
+    EXPECT_EQ(folderOf("C:SETUP.EXE"), "C:\\");
+    EXPECT_EQ(fileNameOf("C:\\A.B\\C"), "C");
+    EXPECT_EQ(fileNameOf("C:X.DLL"), "X.DLL");
+    EXPECT_EQ(fileNameOf("a/b\\c.d"), "c.d");
     // Only a backslash counts as the end of the text built so far.
-    EXPECT_EQ(take(pathFolder, "C:/A/B.C"), "C:/A/\\");
+    EXPECT_EQ(folderOf("C:/A/B.C"), "C:/A/\\");
 }
 
-TEST(PathHelpers, SetExtension) {
-    std::string path = "C:\\WINDOWS\\SYSTEM\\X.DLL";
-    EXPECT_EQ(setExtension(path, ".OLD"), "C:\\WINDOWS\\SYSTEM\\X.OLD");
-    path = "C:\\WINDOWS\\SYSTEM\\X";
-    EXPECT_EQ(setExtension(path, ".OLD"), "C:\\WINDOWS\\SYSTEM\\X.OLD");
-    path = "X.TAR.GZ";
-    EXPECT_EQ(setExtension(path, ".OLD"), "\\X.TAR.OLD");
-    path = "X.DLL";
-    EXPECT_EQ(setExtension(path, ".OLD"), "\\X.OLD");
-    path = "C:X.DLL";
-    EXPECT_EQ(setExtension(path, ".OLD"), "C:\\X.OLD");
+TEST(PathHelpers, WithExtension) {
+    EXPECT_EQ(withExtension("C:\\WINDOWS\\SYSTEM\\X.DLL", ".OLD"), "C:\\WINDOWS\\SYSTEM\\X.OLD");
+    EXPECT_EQ(withExtension("C:\\WINDOWS\\SYSTEM\\X", ".OLD"), "C:\\WINDOWS\\SYSTEM\\X.OLD");
+    EXPECT_EQ(withExtension("X.TAR.GZ", ".OLD"), "\\X.TAR.OLD");
+    EXPECT_EQ(withExtension("X.DLL", ".OLD"), "\\X.OLD");
+    EXPECT_EQ(withExtension("C:X.DLL", ".OLD"), "C:\\X.OLD");
     // Parts go in as given: no dot is supplied.
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setExtension(path, "OLD"), "C:\\A\\XOLD");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setExtension(path, ""), "C:\\A\\X");
-}
-
-TEST(PathHelpers, ReplaceParts) {
-    std::string path = "C:\\A\\X.DLL";
-    EXPECT_EQ(replacePathParts(path, nullptr, nullptr, nullptr, nullptr), "C:\\A\\X.DLL");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(replacePathParts(path, "D:", "\\B", "Y", ".EXE"), "D:\\B\\Y.EXE");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(replacePathParts(path, "", "", "", ""), "\\");
-
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setDrive(path, "E:"), "E:\\A\\X.DLL");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setDirectory(path, "\\NEW\\"), "C:\\NEW\\X.DLL");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setBaseName(path, "Y"), "C:\\A\\Y.DLL");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setBaseNameAndExtension(path, "Y", ".Z"), "C:\\A\\Y.Z");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setDriveAndDirectory(path, "", "TMP"), "TMP\\X.DLL");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setDriveAndBaseName(path, "D:", "Q"), "D:\\A\\Q.DLL");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setDriveAndExtension(path, "D:", ".E"), "D:\\A\\X.E");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setDirectoryAndBaseName(path, "\\B\\", "Q"), "C:\\B\\Q.DLL");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setDirectoryAndExtension(path, "\\B", ".E"), "C:\\B\\X.E");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setDriveDirectoryAndBase(path, "D:", "\\B", "Q"), "D:\\B\\Q.DLL");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setDriveBaseNameAndExtension(path, "D:", "Q", ".E"), "D:\\A\\Q.E");
-    path = "C:\\A\\X.DLL";
-    EXPECT_EQ(setDirectoryBaseNameAndExtension(path, "\\B", "Q", ".E"), "C:\\B\\Q.E");
+    EXPECT_EQ(withExtension("C:\\A\\X.DLL", "OLD"), "C:\\A\\XOLD");
+    EXPECT_EQ(withExtension("C:\\A\\X.DLL", ""), "C:\\A\\X");
+    // The program's own path gives the names of its kit files.
+    EXPECT_EQ(withExtension("C:\\KIT\\TAVUPD.EXE", ".MSG"), "C:\\KIT\\TAVUPD.MSG");
 }
 
 TEST(PathHelpers, FileNameFromAnotherPath) {
-    std::string path = "C:\\TEMP\\";
-    EXPECT_EQ(setFileName(path, "D:\\X\\TV0k.h40"), "C:\\TEMP\\TV0k.h40");
-    path = "C:\\TEMP\\OLD.TXT";
-    EXPECT_EQ(setFileName(path, "D:\\X\\NOEXT"), "C:\\TEMP\\NOEXT");
+    EXPECT_EQ(withFileName("C:\\TEMP\\", "D:\\X\\TV0k.h40"), "C:\\TEMP\\TV0k.h40");
+    EXPECT_EQ(withFileName("C:\\TEMP\\OLD.TXT", "D:\\X\\NOEXT"), "C:\\TEMP\\NOEXT");
     // Name and extension of the other path even when they are empty.
-    path = "C:\\TEMP\\OLD.TXT";
-    EXPECT_EQ(setFileName(path, "D:\\X\\"), "C:\\TEMP\\");
-    path = "C:\\TEMP\\OLD.TXT";
-    EXPECT_EQ(setDriveAndFileName(path, "E:", "N.E"), "E:\\TEMP\\N.E");
-    path = "C:\\TEMP\\OLD.TXT";
-    EXPECT_EQ(setDirectoryAndFileName(path, "\\OTHER", "N.E"), "C:\\OTHER\\N.E");
-    path = "C:\\TEMP\\OLD.TXT";
-    EXPECT_EQ(replacePathPartsFrom(path, "F:", "\\G\\", "a\\b.c"), "F:\\G\\b.c");
+    EXPECT_EQ(withFileName("C:\\TEMP\\OLD.TXT", "D:\\X\\"), "C:\\TEMP\\");
+    EXPECT_EQ(withFileName("C:\\TEMP\\", "a\\b.c"), "C:\\TEMP\\b.c");
 }
 
 TEST(PathHelpers, LongPathsStayWhole) {
     // The directory is cut at 255; the rebuilt path holds every part.
-    std::string directory = "\\" + std::string(254, 'D') + "\\";
-    std::string path = "C:" + directory + "X.DLL";
-    setExtension(path, ".OLD");
-    EXPECT_EQ(path, "C:" + directory.substr(0, 255) + "\\X.OLD");
-}
-
-TEST(JoinPath, AddsBackslashOnlyWhenNeeded) {
-    EXPECT_EQ(joinPath("C:\\A", "B"), "C:\\A\\B");
-    EXPECT_EQ(joinPath("C:\\A\\", "B"), "C:\\A\\B");
-    EXPECT_EQ(joinPath("", "B"), "\\B");
-    EXPECT_EQ(joinPath("C:\\A", ""), "C:\\A\\");
+    const std::string directory = "\\" + std::string(254, 'D') + "\\";
+    EXPECT_EQ(withExtension("C:" + directory + "X.DLL", ".OLD"), "C:" + directory.substr(0, 255) + "\\X.OLD");
 }
 
 TEST(DosTime, OrdersFileTimes) {

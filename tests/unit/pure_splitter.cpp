@@ -1,13 +1,11 @@
-// The stateless splitter against the engine's nextField, and what it
-// reports about the line beyond the fields.
+// The splitter's escape rule, and what it reports about the line beyond
+// the fields.
 #include "text/fields.h"
 
-#include "text/condition.h"
-#include "text/oldfields.h"
+#include "text/patchmodel.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,28 +13,11 @@ namespace {
 
 using Pieces = std::vector<std::string>;
 
-// The key and fields the way the engine splits them.
-Pieces engineSplit(const std::string &line) {
-    Pieces out;
-    for (const char *f = nextField(line.c_str(), "=", 1); f; f = nextField(nullptr, ",", 1)) out.emplace_back(f);
-    return out;
-}
-
 Pieces split(const std::string &line) {
     const text::SplitLine s = text::splitLine(line);
     Pieces out{s.key};
     out.insert(out.end(), s.fields.begin(), s.fields.end());
     return out;
-}
-
-// Lines made of the characters that matter to the splitter.
-std::string randomLine(std::mt19937 &rng, std::size_t maxLength) {
-    static const char alphabet[] = "\\\\\\,,,==aK ";
-    std::uniform_int_distribution<std::size_t> length(0, maxLength);
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
-    std::string line(length(rng), ' ');
-    for (char &c : line) c = alphabet[pick(rng)];
-    return line;
 }
 
 } // namespace
@@ -52,36 +33,25 @@ TEST(Splitter, EscapesLikeTheEngine) {
     EXPECT_EQ(split("K=\\\\\\W"), (Pieces{"K", "\\\\W"}));
 }
 
-TEST(Splitter, AgreesWithNextFieldOnRandomLines) {
-    std::mt19937 rng(20240611);
-    for (int i = 0; i < 20000; ++i) {
-        const std::string line = randomLine(rng, 40);
-        ASSERT_EQ(split(line), engineSplit(line)) << "line: " << line;
-    }
-    // Lines up to the engine's limit of 255 characters.
-    for (int i = 0; i < 300; ++i) {
-        const std::string line = randomLine(rng, 255);
-        ASSERT_EQ(split(line), engineSplit(line)) << "line: " << line;
-    }
-}
-
-TEST(Splitter, ConditionFieldsAgreeWithTheEngine) {
-    std::mt19937 rng(7);
-    for (int i = 0; i < 3000; ++i) {
-        std::string line = "Condition0=B,1,2,";
-        static const char *const fourth[] = {"HKLM", "hkcux", "HKU", "hku2", "Tavro", "", "HKCR\\,"};
-        line += fourth[i % 7];
-        line += randomLine(rng, 30);
-        const condeval::ConditionFields engine = condeval::splitCondition(line);
-        const text::SplitLine s = text::splitLine(line);
-        const bool registry = engine.registry();
-        ASSERT_EQ(engine.branch, s.field(0)) << line;
-        ASSERT_EQ(engine.section, s.field(3)) << line;
-        ASSERT_EQ(engine.path, registry ? s.field(4) : std::nullopt) << line;
-        ASSERT_EQ(engine.key, s.field(registry ? 5 : 4)) << line;
-        ASSERT_EQ(engine.rangeStart, s.field(registry ? 6 : 5)) << line;
-        ASSERT_EQ(engine.rangeEnd, s.field(registry ? 7 : 6)) << line;
-    }
+TEST(Splitter, ConditionLinesAreSplitWithoutTheirTrailingBlanks) {
+    // The registry form when the fourth field names a root: a path field more.
+    const patch::ConditionLine reg = patch::decodeConditionLine("Condition0=B,1,4,HKLMx,P\\\\Q,N,a,b", 1, 0);
+    EXPECT_TRUE(reg.fields.registry());
+    EXPECT_EQ(reg.fields.path, std::optional<std::string>("P\\Q"));
+    EXPECT_EQ(reg.fields.key, std::optional<std::string>("N"));
+    EXPECT_EQ(reg.fields.rangeEnd, std::optional<std::string>("b"));
+    const patch::ConditionLine ini = patch::decodeConditionLine("Condition0=B,1,4,Tavro,K,a,b", 1, 0);
+    EXPECT_FALSE(ini.fields.registry());
+    EXPECT_EQ(ini.fields.path, std::nullopt);
+    EXPECT_EQ(ini.fields.key, std::optional<std::string>("K"));
+    // A last field of blanks only is empty, as the engine trims the line
+    // before it splits it: mode 4 then has no range end.
+    const patch::ConditionLine blanks = patch::decodeConditionLine("Condition0=B,7,4,Tavro,K,a,   \t", 1, 0);
+    EXPECT_EQ(blanks.fields.rangeEnd, std::optional<std::string>(""));
+    EXPECT_TRUE(blanks.alwaysFails);
+    EXPECT_EQ(blanks.text, "Condition0=B,7,4,Tavro,K,a,   \t");
+    const patch::ConditionLine trailing = patch::decodeConditionLine("Condition0=B,7,1,Tavro,K,a  ", 1, 0);
+    EXPECT_EQ(trailing.fields.rangeStart, std::optional<std::string>("a"));
 }
 
 TEST(Splitter, ReportsWhereEachPieceWasWritten) {

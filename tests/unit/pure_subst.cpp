@@ -90,85 +90,9 @@ TEST(Substitute, LongValuesStayWhole) {
 
     SubstituteClass cut('\\');
     cut.add(std::string(100, 'N'), std::string(300, 'v'));
-    SubstituteEntry entry;
-    ASSERT_EQ(cut.firstEntry(entry), 1);
-    EXPECT_EQ(entry.name, std::string(SubstituteClass::kNameMax, 'N'));
-    EXPECT_EQ(entry.value, std::string(SubstituteClass::kValueMax, 'v'));
-    EXPECT_EQ(SubstituteClass::kNameMax, 80u);
-    EXPECT_EQ(SubstituteClass::kValueMax, 259u);
-    // The cut name is what matches.
+    // Names are kept to 80 characters and values to 259: the cut name is
+    // what matches, and the value inserted is cut.
     EXPECT_EQ(expand(cut, "\\" + std::string(100, 'N')), std::string(259, 'v') + std::string(20, 'N'));
-}
-
-TEST(SubstituteList, Iteration) {
-    SubstituteClass list('\\');
-    SubstituteEntry entry;
-    EXPECT_EQ(list.first(), 0);
-    EXPECT_EQ(list.last(), 0);
-    EXPECT_EQ(list.next(), 0);
-    EXPECT_EQ(list.current(entry), 0);
-    EXPECT_EQ(list.firstEntry(entry), 0);
-    EXPECT_EQ(list.lastEntry(entry), 0);
-    EXPECT_EQ(list.nextEntry(entry), 0);
-
-    EXPECT_EQ(list.add("A", "1"), 1);
-    EXPECT_EQ(list.next(), 0); // no cursor yet
-    EXPECT_EQ(list.addEntry(SubstituteEntry{"B", "2"}), 1);
-    EXPECT_EQ(list.add("C", "3"), 1);
-
-    ASSERT_EQ(list.firstEntry(entry), 1);
-    EXPECT_EQ(entry.name, "A");
-    EXPECT_EQ(entry.value, "1");
-    ASSERT_EQ(list.nextEntry(entry), 1);
-    EXPECT_EQ(entry.name, "B");
-    EXPECT_EQ(entry.value, "2");
-    ASSERT_EQ(list.nextEntry(entry), 1);
-    EXPECT_EQ(entry.name, "C");
-    // On the last node next fails and the cursor stays.
-    entry = SubstituteEntry{};
-    EXPECT_EQ(list.nextEntry(entry), 0);
-    EXPECT_EQ(entry.name, "");
-    ASSERT_EQ(list.current(entry), 1);
-    EXPECT_EQ(entry.name, "C");
-
-    ASSERT_EQ(list.lastEntry(entry), 1);
-    EXPECT_EQ(entry.value, "3");
-    ASSERT_EQ(list.first(), 1);
-    ASSERT_EQ(list.current(entry), 1);
-    EXPECT_EQ(entry.name, "A");
-    ASSERT_EQ(list.last(), 1);
-    ASSERT_EQ(list.current(entry), 1);
-    EXPECT_EQ(entry.name, "C");
-
-    // Appending after the cursor reached the end makes next move again.
-    EXPECT_EQ(list.add("D", "4"), 1);
-    ASSERT_EQ(list.nextEntry(entry), 1);
-    EXPECT_EQ(entry.name, "D");
-}
-
-TEST(SubstituteList, CopiesKeepTheirOwnCursor) {
-    SubstituteClass list('\\');
-    list.add("A", "1");
-    list.add("B", "2");
-    list.first();
-    list.next();
-    SubstituteClass copy(list);
-    SubstituteEntry entry;
-    ASSERT_EQ(copy.current(entry), 1);
-    EXPECT_EQ(entry.name, "B");
-    copy.add("C", "3");
-    EXPECT_EQ(list.next(), 0); // the original has no third node
-    ASSERT_EQ(copy.nextEntry(entry), 1);
-    EXPECT_EQ(entry.name, "C");
-
-    SubstituteClass assigned('%');
-    assigned = copy;
-    ASSERT_EQ(assigned.current(entry), 1);
-    EXPECT_EQ(entry.name, "C");
-    EXPECT_EQ(expand(assigned, "\\A\\B\\C"), "123");
-    SubstituteClass &alias = assigned;
-    assigned = alias;
-    EXPECT_EQ(expand(assigned, "\\c"), "3");
 }
 
 namespace {

@@ -1,14 +1,17 @@
-// Run context: ConfigData fields, version and family codes, locating the
-// system TAVRO.INI, and follow-on programs that cannot start.
+// The run's start: the options' flags, version and family codes, locating
+// the system TAVRO.INI, and follow-on programs that cannot start.
 #include <gtest/gtest.h>
 
-#include "platform/sys.h"
+#include "testing/fault.h"
 #include "app/run.h"
 #include "profile/profile.h"
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+using namespace app;
 
 namespace {
 
@@ -70,7 +73,7 @@ void setRegistryString(const std::string &path, const char *name, const std::str
 class CreateConfig : public ::testing::Test {
   protected:
     void SetUp() override {
-        sys::resetFaults();
+        fault::resetFaults();
         deleteKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvek");
         removeTree(kWork);
         CreateDirectoryA("C:\\E2E", nullptr);
@@ -79,7 +82,7 @@ class CreateConfig : public ::testing::Test {
         CreateDirectoryA(product().c_str(), nullptr);
     }
     void TearDown() override {
-        sys::resetFaults();
+        fault::resetFaults();
         deleteKeyTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Korvek");
         removeTree(kWork);
     }
@@ -90,83 +93,20 @@ class CreateConfig : public ::testing::Test {
 
 } // namespace
 
-TEST(ConfigDataFields, StartValues) {
-    ConfigData c;
-    EXPECT_EQ(c.interactive(), 0);
-    EXPECT_EQ(c.debug(), 0);
-    EXPECT_EQ(c.force(), 0);
-    EXPECT_EQ(c.backup(), 1);
-    EXPECT_TRUE(c.isBackup());
-    EXPECT_EQ(c.rebootNeeded(), 0);
-    EXPECT_EQ(c.replacementPending(), 0);
-    EXPECT_EQ(c.iniInRegistry(), 0);
-    EXPECT_EQ(c.osFamily(), 0);
-    EXPECT_TRUE(c.programDirectory().empty());
-    EXPECT_TRUE(c.rebootProgram().empty());
-    EXPECT_EQ(c.systemIni(), nullptr);
-    EXPECT_EQ(c.productIni(), nullptr);
-}
-
-TEST(ConfigDataFields, TextSettersKeepAtMost259Characters) {
-    std::string longText;
-    for (int i = 0; i < 300; ++i) longText += static_cast<char>('A' + i % 26);
-    const std::string exact = longText.substr(0, 259);
-
-    using Setter = void (ConfigData::*)(const std::string &);
-    using Getter = const std::string &(ConfigData::*)() const;
-    const std::pair<Setter, Getter> fields[] = {
-        {&ConfigData::setProgramDirectory, &ConfigData::programDirectory},
-        {&ConfigData::setProductDirectory, &ConfigData::productDirectory},
-        {&ConfigData::setWindowsDirectory, &ConfigData::windowsDirectory},
-        {&ConfigData::setRebootProgram, &ConfigData::rebootProgram},
-        {&ConfigData::setFailedProgram, &ConfigData::failedProgram},
-    };
-    int index = 0;
-    for (const auto &f : fields) {
-        SCOPED_TRACE(index++);
-        ConfigData c;
-        (c.*f.first)(longText);
-        EXPECT_EQ((c.*f.second)(), exact);
-        (c.*f.first)(exact);
-        EXPECT_EQ((c.*f.second)(), exact);
-        (c.*f.first)("C:\\SHORT\\");
-        EXPECT_EQ((c.*f.second)(), "C:\\SHORT\\");
-        (c.*f.first)("");
-        EXPECT_EQ((c.*f.second)(), "");
+// A flag counts only when it is exactly 1, wherever it came from.
+TEST(RunOptions, FlagsCountOnlyWhenExactlyOne) {
+    for (int v : {2, -1, 0, 256, 1 + 65536}) {
+        engine::Options o;
+        o.interactive = v;
+        o.debug = v;
+        EXPECT_FALSE(o.isInteractive()) << v;
+        EXPECT_FALSE(o.isDebug()) << v;
     }
-}
-
-TEST(ConfigDataFields, FlagsCountOnlyWhenExactlyOne) {
-    using Set = void (ConfigData::*)(int);
-    using Get = int (ConfigData::*)() const;
-    using Is = bool (ConfigData::*)() const;
-    struct Flag {
-        Set set;
-        Get get;
-        Is is;
-    };
-    const Flag flags[] = {
-        {&ConfigData::setInteractive, &ConfigData::interactive, &ConfigData::isInteractive},
-        {&ConfigData::setDebug, &ConfigData::debug, &ConfigData::isDebug},
-        {&ConfigData::setForce, &ConfigData::force, &ConfigData::isForce},
-        {&ConfigData::setBackup, &ConfigData::backup, &ConfigData::isBackup},
-        {&ConfigData::setRebootNeeded, &ConfigData::rebootNeeded, &ConfigData::isRebootNeeded},
-        {&ConfigData::setReplacementPending, &ConfigData::replacementPending, &ConfigData::isReplacementPending},
-        {&ConfigData::setIniInRegistry, &ConfigData::iniInRegistry, &ConfigData::isIniInRegistry},
-    };
-    int index = 0;
-    for (const auto &f : flags) {
-        SCOPED_TRACE(index++);
-        ConfigData c;
-        for (int v : {2, -1, 0, 256, 1 + 65536}) {
-            (c.*f.set)(v);
-            EXPECT_EQ((c.*f.get)(), v);
-            EXPECT_FALSE((c.*f.is)()) << v;
-        }
-        (c.*f.set)(1);
-        EXPECT_EQ((c.*f.get)(), 1);
-        EXPECT_TRUE((c.*f.is)());
-    }
+    engine::Options o;
+    o.interactive = 1;
+    o.debug = 1;
+    EXPECT_TRUE(o.isInteractive());
+    EXPECT_TRUE(o.isDebug());
 }
 
 // The family follows the platform whatever the version, so that a system
@@ -200,184 +140,176 @@ TEST(OsCodes, VersionTable) {
 }
 
 TEST(OsCodes, DetectFollowsTheSystemAnswer) {
-    sys::resetFaults();
+    fault::resetFaults();
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
     ASSERT_TRUE(GetVersionExA(&info));
     const OsCodes os = detectOs();
     EXPECT_EQ(os.version, osVersionFor(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion));
     EXPECT_EQ(os.family, osFamilyFor(info.dwPlatformId));
-    EXPECT_EQ(sys::callCount(sys::Call::GetVersionExA), 1u);
 }
 
 TEST(OsCodes, DetectWithoutAnswerIsOther) {
-    sys::resetFaults();
-    sys::failCall(sys::Call::GetVersionExA);
+    fault::resetFaults();
+    fault::failCall(fault::Call::GetVersionExA);
     const OsCodes os = detectOs();
-    EXPECT_TRUE(sys::faultFired());
+    EXPECT_TRUE(fault::faultFired());
     EXPECT_EQ(os.version, 0);
     EXPECT_EQ(os.family, 0);
-    sys::resetFaults();
+    fault::resetFaults();
 }
 
 TEST_F(CreateConfig, FileModeReadsTheWindowsDirectoryFile) {
     writeSystemIni("[Tavro]\r\nroot=" + product() + "\r\n[Patch]\r\nInteractive=0\r\n");
-    auto c = createConfigData(windir());
+    auto c = loadRunConfig(windir(), change::noChanges());
     ASSERT_NE(c, nullptr);
-    ASSERT_NE(c->systemIni(), nullptr);
-    ASSERT_NE(c->productIni(), nullptr);
-    EXPECT_FALSE(c->systemIni()->isRegistry());
-    EXPECT_EQ(c->systemIni()->path(), windir() + "\\TAVRO.INI");
-    EXPECT_EQ(c->productDirectory(), product());
-    EXPECT_EQ(c->productIni()->path(), product() + "\\TAVRO.INI");
-    EXPECT_FALSE(c->productIni()->isRegistry());
-    EXPECT_EQ(c->windowsDirectory(), windir());
-    EXPECT_EQ(c->interactive(), 0);
-    EXPECT_EQ(c->iniInRegistry(), 0);
-    EXPECT_EQ(c->osVersion(), detectOs().version);
-    EXPECT_EQ(c->osFamily(), detectOs().family);
+    ASSERT_NE(c->systemIni.get(), nullptr);
+    ASSERT_NE(c->productIni.get(), nullptr);
+    EXPECT_FALSE(c->systemIni.get()->isRegistry());
+    EXPECT_EQ(c->systemIni.get()->path(), windir() + "\\TAVRO.INI");
+    EXPECT_EQ(c->machine.productDirectory, product());
+    EXPECT_EQ(c->productIni.get()->path(), product() + "\\TAVRO.INI");
+    EXPECT_FALSE(c->productIni.get()->isRegistry());
+    EXPECT_EQ(c->machine.windowsDirectory, windir());
+    EXPECT_EQ(c->options.interactive, 0);
+    EXPECT_FALSE(c->systemIni->isRegistry());
+    EXPECT_EQ(c->machine.osVersion, detectOs().version);
+    EXPECT_EQ(c->machine.osFamily, detectOs().family);
     // Left for the command line and the run settings.
-    EXPECT_TRUE(c->programDirectory().empty());
-    EXPECT_EQ(c->debug(), 0);
-    EXPECT_EQ(c->backup(), 1);
-    EXPECT_EQ(c->rebootNeeded(), 0);
+    EXPECT_TRUE(c->machine.programDirectory.empty());
+    EXPECT_EQ(c->options.debug, 0);
+    EXPECT_EQ(c->options.backup, 1);
 }
 
 TEST_F(CreateConfig, TrailingBackslashIsNotDoubled) {
     writeSystemIni("[Tavro]\r\nroot=" + product() + "\\\r\n");
-    auto c = createConfigData(windir() + "\\");
-    EXPECT_EQ(c->systemIni()->path(), windir() + "\\TAVRO.INI");
-    EXPECT_EQ(c->windowsDirectory(), windir() + "\\");
+    auto c = loadRunConfig(windir() + "\\", change::noChanges());
+    EXPECT_EQ(c->systemIni.get()->path(), windir() + "\\TAVRO.INI");
+    EXPECT_EQ(c->machine.windowsDirectory, windir() + "\\");
     // The product directory ends in a backslash too.
-    EXPECT_EQ(c->productDirectory(), product() + "\\");
-    EXPECT_EQ(c->productIni()->path(), product() + "\\TAVRO.INI");
+    EXPECT_EQ(c->machine.productDirectory, product() + "\\");
+    EXPECT_EQ(c->productIni.get()->path(), product() + "\\TAVRO.INI");
 }
 
 TEST_F(CreateConfig, InteractiveDefaultAndValuesOtherThanOne) {
     writeSystemIni("[Tavro]\r\nroot=" + product() + "\r\n");
-    EXPECT_EQ(createConfigData(windir())->interactive(), 1);
+    EXPECT_EQ(loadRunConfig(windir(), change::noChanges())->options.interactive, 1);
     writeSystemIni("[Tavro]\r\nroot=" + product() + "\r\n[Patch]\r\nInteractive=2\r\n");
-    auto c = createConfigData(windir());
-    EXPECT_EQ(c->interactive(), 2);
-    EXPECT_FALSE(c->isInteractive());
+    auto c = loadRunConfig(windir(), change::noChanges());
+    EXPECT_EQ(c->options.interactive, 2);
+    EXPECT_FALSE(c->options.isInteractive());
 }
 
 TEST_F(CreateConfig, MissingRootGivesTheRootOfTheDrive) {
     writeSystemIni("[Other]\r\nroot=C:\\ELSEWHERE\r\n");
-    auto c = createConfigData(windir());
-    EXPECT_EQ(c->productDirectory(), "");
-    EXPECT_EQ(c->productIni()->path(), "\\TAVRO.INI");
-    EXPECT_EQ(c->interactive(), 1);
+    auto c = loadRunConfig(windir(), change::noChanges());
+    EXPECT_EQ(c->machine.productDirectory, "");
+    EXPECT_EQ(c->productIni.get()->path(), "\\TAVRO.INI");
+    EXPECT_EQ(c->options.interactive, 1);
 }
 
 TEST_F(CreateConfig, NoSettingsFileAtAll) {
-    auto c = createConfigData(windir());
-    EXPECT_EQ(c->productDirectory(), "");
-    EXPECT_EQ(c->systemIni()->path(), windir() + "\\TAVRO.INI");
-    EXPECT_FALSE(c->systemIni()->isRegistry());
+    auto c = loadRunConfig(windir(), change::noChanges());
+    EXPECT_EQ(c->machine.productDirectory, "");
+    EXPECT_EQ(c->systemIni.get()->path(), windir() + "\\TAVRO.INI");
+    EXPECT_FALSE(c->systemIni.get()->isRegistry());
 }
 
 TEST_F(CreateConfig, RegistryKeyChoosesRegistryMode) {
     // A file in the Windows directory that must not be consulted.
     writeSystemIni("[Tavro]\r\nroot=C:\\FROMFILE\r\n");
     setRegistryString(std::string(kRegistryKey) + "\\Tavro", "root", product());
-    auto c = createConfigData(windir());
-    ASSERT_NE(c->systemIni(), nullptr);
-    EXPECT_TRUE(c->systemIni()->isRegistry());
-    EXPECT_EQ(c->iniInRegistry(), 1);
-    EXPECT_TRUE(c->isIniInRegistry());
-    EXPECT_EQ(c->productDirectory(), product());
-    EXPECT_EQ(c->productIni()->path(), product() + "\\TAVRO.INI");
-    EXPECT_FALSE(c->productIni()->isRegistry());
-    EXPECT_EQ(c->windowsDirectory(), windir());
+    auto c = loadRunConfig(windir(), change::noChanges());
+    ASSERT_NE(c->systemIni.get(), nullptr);
+    EXPECT_TRUE(c->systemIni.get()->isRegistry());
+    EXPECT_EQ(c->machine.productDirectory, product());
+    EXPECT_EQ(c->productIni.get()->path(), product() + "\\TAVRO.INI");
+    EXPECT_FALSE(c->productIni.get()->isRegistry());
+    EXPECT_EQ(c->machine.windowsDirectory, windir());
 }
 
 TEST_F(CreateConfig, RegistryKeyWithoutRoot) {
     setRegistryString(kRegistryKey, "unrelated", "x");
-    auto c = createConfigData(windir());
-    EXPECT_EQ(c->iniInRegistry(), 1);
-    EXPECT_EQ(c->productDirectory(), "");
-    EXPECT_EQ(c->productIni()->path(), "\\TAVRO.INI");
+    auto c = loadRunConfig(windir(), change::noChanges());
+    EXPECT_TRUE(c->systemIni->isRegistry());
+    EXPECT_EQ(c->machine.productDirectory, "");
+    EXPECT_EQ(c->productIni.get()->path(), "\\TAVRO.INI");
 }
 
 TEST_F(CreateConfig, KeyThatCannotBeOpenedMeansFileMode) {
     writeSystemIni("[Tavro]\r\nroot=" + product() + "\r\n");
     setRegistryString(std::string(kRegistryKey) + "\\Tavro", "root", "C:\\FROMREGISTRY");
-    sys::failCall(sys::Call::RegOpenKeyExA, 1, ERROR_FILE_NOT_FOUND);
-    auto c = createConfigData(windir());
-    EXPECT_TRUE(sys::faultFired());
-    EXPECT_EQ(c->iniInRegistry(), 0);
-    EXPECT_EQ(c->productDirectory(), product());
+    fault::failCall(fault::Call::RegOpenKeyExA, 1, ERROR_FILE_NOT_FOUND);
+    auto c = loadRunConfig(windir(), change::noChanges());
+    EXPECT_TRUE(fault::faultFired());
+    EXPECT_FALSE(c->systemIni->isRegistry());
+    EXPECT_EQ(c->machine.productDirectory, product());
+}
+
+// [Patch] Interactive is read from the registry form as from the file:
+// "0" or a REG_DWORD 0 makes the run quiet.
+TEST_F(CreateConfig, RegistryFormGivesInteractive) {
+    setRegistryString(std::string(kRegistryKey) + "\\Tavro", "root", product());
+    EXPECT_EQ(loadRunConfig(windir(), change::noChanges())->options.interactive, 1);
+    setRegistryString(std::string(kRegistryKey) + "\\Patch", "Interactive", "0");
+    auto c = loadRunConfig(windir(), change::noChanges());
+    EXPECT_TRUE(c->systemIni->isRegistry());
+    EXPECT_EQ(c->options.interactive, 0);
+    EXPECT_FALSE(c->options.isInteractive());
+    HKEY k;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kRegistryKey) + "\\Patch").c_str(), 0, KEY_ALL_ACCESS,
+                            &k),
+              ERROR_SUCCESS);
+    const DWORD zero = 0;
+    RegSetValueExA(k, "Interactive", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&zero), sizeof zero);
+    RegCloseKey(k);
+    EXPECT_EQ(loadRunConfig(windir(), change::noChanges())->options.interactive, 0);
 }
 
 TEST_F(CreateConfig, ProbeKeyIsClosed) {
     // Every key the run may read exists, so that every open succeeds.
     setRegistryString(std::string(kRegistryKey) + "\\Tavro", "root", product());
     setRegistryString(std::string(kRegistryKey) + "\\Patch", "Interactive", "1");
-    sys::resetFaults();
-    auto c = createConfigData(windir());
-    EXPECT_GE(sys::callCount(sys::Call::RegOpenKeyExA), 1u);
-    // Every key opened was closed again (the registry-mode reads close
-    // their own keys too).
-    EXPECT_EQ(sys::callCount(sys::Call::RegCloseKey), sys::callCount(sys::Call::RegOpenKeyExA));
-}
-
-TEST_F(CreateConfig, ReleasingTheProfilesOneByOne) {
-    writeSystemIni("[Tavro]\r\nroot=" + product() + "\r\n");
-    auto c = createConfigData(windir());
-    c->releaseSystemIni();
-    EXPECT_EQ(c->systemIni(), nullptr);
-    EXPECT_NE(c->productIni(), nullptr);
-    c->releaseProductIni();
-    EXPECT_EQ(c->productIni(), nullptr);
+    fault::resetFaults();
+    auto c = loadRunConfig(windir(), change::noChanges());
+    EXPECT_EQ(c->options.interactive, 1);
+    // Every key opened was closed again.
+    EXPECT_EQ(fault::callCount(fault::Call::RegCloseKey), fault::callCount(fault::Call::RegOpenKeyExA));
 }
 
 // ---- follow-on programs that cannot start return to the caller -------------
 
 class FollowOn : public CreateConfig {};
 
-TEST_F(FollowOn, MissingProgramReturns) {
-    ConfigData c;
-    c.setProgramDirectory(windir() + "\\");
-    startFollowOnProgram(c, "NOSUCH");
-    EXPECT_EQ(sys::callCount(sys::Call::GetFileAttributesA), 3u); // .EXE, .BAT, .CMD tried
-    EXPECT_EQ(sys::callCount(sys::Call::CreateProcessA), 0u);
-    startFollowOnProgram(c, "NOSUCH.EXE");
-    EXPECT_EQ(sys::callCount(sys::Call::CreateProcessA), 1u);
+TEST_F(FollowOn, MissingProgramStartsNothing) {
+    EXPECT_FALSE(startFollowOnProgram(windir() + "\\", "NOSUCH"));
+    EXPECT_FALSE(startFollowOnProgram(windir() + "\\", "NOSUCH.EXE"));
+    EXPECT_EQ(followOnCandidates(windir(), "RB"),
+              (std::vector<std::string>{windir() + "\\RB.EXE", windir() + "\\RB.BAT", windir() + "\\RB.CMD"}));
+    EXPECT_EQ(followOnCandidates(windir() + "\\", "RB.EXE"), std::vector<std::string>{windir() + "\\RB.EXE"});
+    EXPECT_TRUE(followOnCandidates(windir(), "").empty());
 }
 
 TEST_F(FollowOn, RefusedStartReturns) {
     writeText(windir() + "\\RB.BAT", "@echo off\r\n");
-    ConfigData c;
-    c.setProgramDirectory(windir()); // no trailing backslash: one is added
-    sys::failCall(sys::Call::CreateProcessA);
-    startFollowOnProgram(c, "RB");
-    EXPECT_TRUE(sys::faultFired());
-    EXPECT_EQ(sys::callCount(sys::Call::CreateProcessA), 1u);
+    fault::failCall(fault::Call::CreateProcessA);
+    EXPECT_FALSE(startFollowOnProgram(windir(), "RB")); // no trailing backslash: one is added
+    EXPECT_TRUE(fault::faultFired());
 }
 
 TEST_F(FollowOn, BatchWithoutInterpreterReturns) {
     writeText(windir() + "\\RB.CMD", "@echo off\r\n");
-    ConfigData c;
-    c.setProgramDirectory(windir() + "\\");
-    sys::failCall(sys::Call::GetEnvironmentVariableA, 1, ERROR_ENVVAR_NOT_FOUND);
-    startFollowOnProgram(c, "RB");
-    EXPECT_TRUE(sys::faultFired());
-    EXPECT_EQ(sys::callCount(sys::Call::CreateProcessA), 0u);
+    fault::failCall(fault::Call::GetEnvironmentVariableA, 1, ERROR_ENVVAR_NOT_FOUND);
+    EXPECT_FALSE(startFollowOnProgram(windir() + "\\", "RB"));
+    EXPECT_TRUE(fault::faultFired());
 }
 
 TEST_F(FollowOn, EmptyNameOrTooLongPathStartsNothing) {
-    ConfigData c;
-    c.setProgramDirectory(windir() + "\\");
-    startFollowOnProgram(c, "");
-    startFollowOnProgramIn(std::string(200, 'D'), std::string(100, 'N') + ".EXE");
-    EXPECT_EQ(sys::callCount(sys::Call::CreateProcessA), 0u);
+    EXPECT_FALSE(startFollowOnProgram(windir() + "\\", ""));
+    EXPECT_FALSE(startFollowOnProgram(std::string(200, 'D'), std::string(100, 'N') + ".EXE"));
 }
 
 TEST_F(FollowOn, DirectoryIsNoProgram) {
     CreateDirectoryA((windir() + "\\SUB.EXE").c_str(), nullptr);
-    ConfigData c;
-    c.setProgramDirectory(windir() + "\\");
-    startFollowOnProgram(c, "SUB");
-    EXPECT_EQ(sys::callCount(sys::Call::CreateProcessA), 0u);
+    EXPECT_FALSE(startFollowOnProgram(windir() + "\\", "SUB"));
 }

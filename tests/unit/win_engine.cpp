@@ -1,20 +1,22 @@
-// The engine's own parts in process: shared helpers, REBOOT, the install
-// record and condition tests, with platform calls failed on demand.
+// The engine's own parts in process: the executor's walk (REBOOT, a
+// missing section, the install record, work directories), the reporter's
+// forms and the condition tests against the machine, with platform calls
+// failed on demand.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <climits>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 
 #include "app/nls.h"
-#include "platform/sys.h"
-#include "app/run.h"
-#include "engine/datafile.h"
+#include "engine/conditions.h"
+#include "engine/executor.h"
 #include "profile/profile.h"
+#include "testing/fault.h"
+#include "text/patchmodel.h"
 
 namespace {
 
@@ -43,7 +45,7 @@ const char *kUnitKey = "Software\\E2EUnit";
 class Engine : public ::testing::Test {
   protected:
     void SetUp() override {
-        sys::resetFaults();
+        fault::resetFaults();
         dir_ = tempDir();
         // A language file whose message n reads "Mn".
         std::string catalog;
@@ -56,15 +58,12 @@ class Engine : public ::testing::Test {
 
         systemIniPath_ = dir_ + "\\SYSTEM.INI";
         writeText(systemIniPath_, "[Tavro]\r\nroot=C:\\PRODUCT\r\n[Ver]\r\nBuild=10\r\n");
-        config_.setSystemIni(std::make_unique<Profile>(systemIniPath_, Profile::FileMode));
-        config_.setProductDirectory("C:\\PRODUCT");
-        config_.setWindowsDirectory("C:\\WINDOWS");
-        config_.setOsVersion(7);
-        config_.setOsFamily(1);
-
-        profilePath_ = dir_ + "\\ENGINE.DAT";
-        writeText(profilePath_, "[Patch]\r\nPatch=FIX\r\n[Empty]\r\n");
-        data_ = std::make_unique<DataFile>(profilePath_, &config_, nls_.get());
+        systemIni_ = std::make_unique<IniFile>(systemIniPath_);
+        machine_.productDirectory = "C:\\PRODUCT";
+        machine_.windowsDirectory = "C:\\WINDOWS";
+        machine_.osVersion = 7;
+        machine_.osFamily = 1;
+        makeContext(false);
 
         RegDeleteKeyA(HKEY_CURRENT_USER, kUnitKey);
         HKEY key;
@@ -77,8 +76,15 @@ class Engine : public ::testing::Test {
         RegCloseKey(key);
     }
     void TearDown() override {
-        sys::resetFaults();
+        fault::resetFaults();
         RegDeleteKeyA(HKEY_CURRENT_USER, kUnitKey);
+    }
+    // A run context over the machine and options as they are now.
+    void makeContext(bool debug) {
+        context_.reset();
+        reporter_ = std::make_unique<engine::Reporter>(nls_->catalog(), *nls_, debug);
+        context_ = std::make_unique<engine::Context>(machine_, options_, *reporter_, change::noChanges());
+        context_->systemIni = systemIni_.get();
     }
     // What the run printed so far (the log copies both output streams).
     std::string log() {
@@ -87,124 +93,74 @@ class Engine : public ::testing::Test {
         nls_->setLogFile(logPath_.c_str(), 1);
         return text;
     }
+    bool holds(const std::string &line, std::string &branch) {
+        return engine::testCondition(*context_, patch::decodeConditionLine(line, 1, 0), branch);
+    }
 
-    std::string dir_, logPath_, systemIniPath_, profilePath_;
-    ConfigData config_;
+    std::string dir_, logPath_, systemIniPath_;
+    engine::Machine machine_;
+    engine::Options options_;
     std::unique_ptr<NLSClass> nls_;
-    std::unique_ptr<DataFile> data_;
+    std::unique_ptr<IniFile> systemIni_;
+    std::unique_ptr<engine::Reporter> reporter_;
+    std::unique_ptr<engine::Context> context_;
 };
 
-TEST_F(Engine, NumericFieldReadsLikePercentD) {
-    EXPECT_EQ(DataFile::numericField("12", 5), 12);
-    EXPECT_EQ(DataFile::numericField("  -3x", 5), -3);
-    EXPECT_EQ(DataFile::numericField("+7", 5), 7);
-    EXPECT_EQ(DataFile::numericField("\t 0", 5), 0);
-    EXPECT_EQ(DataFile::numericField("x1", 5), 5);
-    EXPECT_EQ(DataFile::numericField("", 5), 5);
-    EXPECT_EQ(DataFile::numericField(nullptr, 5), 5);
-    EXPECT_EQ(DataFile::numericField("-", 5), 5);
-    EXPECT_EQ(DataFile::numericField("- 1", 5), 5);
-    EXPECT_EQ(DataFile::numericField("2147483647", 5), INT_MAX);
-    EXPECT_EQ(DataFile::numericField("-2147483648", 5), INT_MIN);
-    // Out of range clamps instead of wrapping.
-    EXPECT_EQ(DataFile::numericField("99999999999999999999", 5), INT_MAX);
-    EXPECT_EQ(DataFile::numericField("-99999999999999999999", 5), INT_MIN);
-    EXPECT_EQ(DataFile::numericField("2147483648", 5), INT_MAX);
+TEST_F(Engine, LocationsAreTheWindowsAndTheProductDirectory) {
+    EXPECT_EQ(context_->directoryOf(patch::Location::Windows).value_or("?"), "C:\\WINDOWS");
+    EXPECT_EQ(context_->directoryOf(patch::Location::Tavro).value_or("?"), "C:\\PRODUCT");
+    EXPECT_FALSE(context_->directoryOf(patch::Location::Unknown).has_value());
+    EXPECT_EQ(context_->archiveDirectory, "C:\\PRODUCT\\ARCHIVE");
+    EXPECT_EQ(context_->tempDirectory, "C:\\PRODUCT\\ARCHIVE\\TEMP");
 }
 
-TEST_F(Engine, TrimLineRemovesBlanksAtBothEnds) {
-    std::string s = " \t a, b \r\n\v\f";
-    DataFile::trimLine(s);
-    EXPECT_EQ(s, "a, b");
-    s = " \t ";
-    DataFile::trimLine(s);
-    EXPECT_EQ(s, "");
-    s = "x";
-    DataFile::trimLine(s);
-    EXPECT_EQ(s, "x");
-}
-
-TEST_F(Engine, ResolveLocationKnowsWindowsAndTavroOnly) {
-    std::string path = "left over";
-    EXPECT_TRUE(data_->resolveLocation("windows", path));
-    EXPECT_EQ(path, "C:\\WINDOWS");
-    EXPECT_TRUE(data_->resolveLocation("TaVrO", path));
-    EXPECT_EQ(path, "C:\\PRODUCT");
-    EXPECT_FALSE(data_->resolveLocation("SYSTEM", path));
-    EXPECT_EQ(path, "");
-    path = "left over";
-    EXPECT_FALSE(data_->resolveLocation("TAVRO2", path));
-    EXPECT_EQ(path, "");
-    EXPECT_FALSE(data_->resolveLocation("", path));
-    EXPECT_FALSE(data_->resolveLocation(nullptr, path));
-}
-
-TEST_F(Engine, DefaultsCountOnlyExactlyOne) {
-    config_.setForce(1);
-    config_.setBackup(1);
-    EXPECT_EQ(data_->defaultForce(), 1);
-    EXPECT_EQ(data_->defaultBackup(), 1);
-    config_.setForce(2);
-    config_.setBackup(0);
-    EXPECT_EQ(data_->defaultForce(), 0);
-    EXPECT_EQ(data_->defaultBackup(), 0);
-    config_.setBackup(-1);
-    EXPECT_EQ(data_->defaultBackup(), 0);
-}
-
-TEST_F(Engine, RestartRuleCollectsExactlyOne) {
-    config_.setReplacementPending(2);
-    data_->applyRestartRule();
-    EXPECT_EQ(config_.rebootNeeded(), 0);
-    EXPECT_EQ(config_.replacementPending(), 2);
-    config_.setReplacementPending(1);
-    data_->applyRestartRule();
-    EXPECT_EQ(config_.rebootNeeded(), 1);
-    EXPECT_EQ(config_.replacementPending(), 0);
-    data_->applyRestartRule();
-    EXPECT_EQ(config_.rebootNeeded(), 1);
-}
-
-TEST_F(Engine, RebootActionSetsValueAndProgram) {
-    config_.setRebootProgram("RESTARTER.EXE");
-    data_->actionReboot("REBOOT=1");
-    EXPECT_EQ(config_.rebootNeeded(), 1);
-    EXPECT_EQ(config_.rebootProgram(), "RESTARTER.EXE");
-    data_->actionReboot("REBOOT=x,OTHER.EXE");
-    EXPECT_EQ(config_.rebootNeeded(), 1);
-    EXPECT_EQ(config_.rebootProgram(), "OTHER.EXE");
-    data_->actionReboot("REBOOT");
-    EXPECT_EQ(config_.rebootNeeded(), 1);
-    data_->actionReboot("REBOOT=0,");
-    EXPECT_EQ(config_.rebootNeeded(), 0);
-    EXPECT_EQ(config_.rebootProgram(), "OTHER.EXE");
-    data_->actionReboot("REBOOT=-4 ,A\\,B.EXE");
-    EXPECT_EQ(config_.rebootNeeded(), -4);
-    EXPECT_EQ(config_.rebootProgram(), "A,B.EXE");
+// REBOOT sets the restart request and may name another program; a value
+// that is no number leaves the request as it was. It prints nothing.
+TEST_F(Engine, RebootLinesSetTheRequestAndTheProgram) {
+    const patch::Model model = patch::parse("[Patch]\r\n[S]\r\nREBOOT=1\r\nREBOOT=x,OTHER.EXE\r\nREBOOT\r\n"
+                                            "[T]\r\nREBOOT=0,\r\n[U]\r\nREBOOT=-4 ,A\\,B.EXE\r\n");
+    engine::Executor executor(*context_, model);
+    engine::RunState state;
+    state.rebootProgram = "RESTARTER.EXE";
+    ASSERT_TRUE(executor.processSection("S", state));
+    EXPECT_EQ(state.rebootNeeded, 1);
+    EXPECT_EQ(state.rebootProgram, "OTHER.EXE");
+    ASSERT_TRUE(executor.processSection("T", state));
+    EXPECT_EQ(state.rebootNeeded, 0);
+    EXPECT_EQ(state.rebootProgram, "OTHER.EXE");
+    ASSERT_TRUE(executor.processSection("U", state));
+    EXPECT_EQ(state.rebootNeeded, -4);
+    EXPECT_EQ(state.rebootProgram, "A,B.EXE");
+    EXPECT_EQ(state.linesFailed, 0);
     EXPECT_EQ(log(), "") << "REBOOT prints nothing";
 }
 
 TEST_F(Engine, ReportForms) {
-    data_->reportMessage(18);
-    data_->reportMessage(30, "C:\\X.DLL");
-    EXPECT_EQ(log(), "\r\n\x07M18\r\n\r\n\x07M30: C:\\X.DLL\r\n");
+    reporter_->message(18);
+    reporter_->message(30, "C:\\X.DLL");
+    reporter_->messageAt(19, "HKCU\\K");
+    reporter_->messageWith(12, "C:\\D");
+    reporter_->messages(9, 10);
+    reporter_->outcome("C:\\F.DLL", 5);
+    EXPECT_EQ(log(), "\r\n\x07M18\r\n\r\n\x07M30: C:\\X.DLL\r\n\r\n\x07M19:\r\n\tHKCU\\K\r\n\r\n\x07M12 C:\\D\r\n"
+                     "\r\n\x07M9\r\nM10\r\nC:\\F.DLL (M5)\r\n");
 }
 
 TEST_F(Engine, InstallRecord) {
     writeText(systemIniPath_, "[Install]\r\nPatch0=FIX12B\r\nPatch1=FIX1\r\nPatch3=LATE\r\n");
-    config_.setSystemIni(std::make_unique<Profile>(systemIniPath_, Profile::FileMode));
+    const patch::Model model = patch::parse("");
+    engine::Executor executor(*context_, model);
     int next = -1;
-    EXPECT_EQ(data_->isInstalled("fix12", &next), 1);
+    EXPECT_TRUE(executor.isInstalled("fix12", next));
     EXPECT_EQ(next, 0);
-    EXPECT_EQ(data_->isInstalled("FIX1", &next), 1);
+    EXPECT_TRUE(executor.isInstalled("FIX1", next));
     EXPECT_EQ(next, 0);
-    EXPECT_EQ(data_->isInstalled("FIX12B9", &next), 0);
+    EXPECT_FALSE(executor.isInstalled("FIX12B9", next));
     EXPECT_EQ(next, 2);
-    EXPECT_EQ(data_->isInstalled("LATE", &next), 0);
+    EXPECT_FALSE(executor.isInstalled("LATE", next));
     EXPECT_EQ(next, 2);
-    EXPECT_EQ(data_->isInstalled(nullptr, &next), 0);
-    data_->recordInstalled(2, "NEW");
-    EXPECT_EQ(data_->isInstalled("new", &next), 1);
+    executor.recordInstalled(2, "NEW");
+    EXPECT_TRUE(executor.isInstalled("new", next));
     EXPECT_EQ(next, 2);
     EXPECT_NE(readText(systemIniPath_).find("Patch2=NEW"), std::string::npos);
 }
@@ -212,66 +168,68 @@ TEST_F(Engine, InstallRecord) {
 TEST_F(Engine, RegistryConditionAndItsFailures) {
     std::string branch;
     const std::string line = "Condition0=B,7,1,HKCU,Software\\\\E2EUnit,V, ABC ";
-    EXPECT_EQ(data_->testCondition(line, branch), 1);
+    EXPECT_TRUE(holds(line, branch));
     EXPECT_EQ(branch, "B");
     // Every key opened is closed again.
-    EXPECT_EQ(sys::callCount(sys::Call::RegOpenKeyExA), sys::callCount(sys::Call::RegCloseKey));
+    EXPECT_EQ(fault::callCount(fault::Call::RegOpenKeyExA), fault::callCount(fault::Call::RegCloseKey));
 
-    config_.setDebug(1);
-    sys::resetFaults();
-    sys::failCall(sys::Call::RegOpenKeyExA, 1, ERROR_FILE_NOT_FOUND);
+    makeContext(true);
+    fault::resetFaults();
+    fault::failCall(fault::Call::RegOpenKeyExA, 1, ERROR_FILE_NOT_FOUND);
     branch.clear();
-    EXPECT_EQ(data_->testCondition(line, branch), 0);
+    EXPECT_FALSE(holds(line, branch));
     EXPECT_EQ(branch, "B") << "the branch is handed back once the fields are there";
-    EXPECT_TRUE(sys::faultFired());
+    EXPECT_TRUE(fault::faultFired());
     EXPECT_NE(log().find("\r\n\x07M19:\r\n\tHKCU\\Software\\E2EUnit\r\n"), std::string::npos) << log();
 
-    sys::resetFaults();
-    sys::failCall(sys::Call::RegQueryValueExA, 1, ERROR_MORE_DATA);
-    EXPECT_EQ(data_->testCondition(line, branch), 0);
-    EXPECT_TRUE(sys::faultFired());
-    EXPECT_EQ(sys::callCount(sys::Call::RegCloseKey), 1u);
+    fault::resetFaults();
+    fault::failCall(fault::Call::RegQueryValueExA, 1, ERROR_MORE_DATA);
+    EXPECT_FALSE(holds(line, branch));
+    EXPECT_TRUE(fault::faultFired());
     EXPECT_NE(log().find("\r\n\x07M27:\r\n\tHKCU\\Software\\E2EUnit\\V\r\n"), std::string::npos) << log();
 
     // Without debug the failures print nothing.
-    config_.setDebug(0);
+    makeContext(false);
     const size_t before = log().size();
-    sys::resetFaults();
-    sys::failCall(sys::Call::RegOpenKeyExA);
-    EXPECT_EQ(data_->testCondition(line, branch), 0);
+    fault::resetFaults();
+    fault::failCall(fault::Call::RegOpenKeyExA);
+    EXPECT_FALSE(holds(line, branch));
     EXPECT_EQ(log().size(), before);
 }
 
 TEST_F(Engine, UnterminatedRegistryValueIsCutAtItsBytes) {
-    config_.setDebug(1);
+    makeContext(true);
     std::string branch;
-    EXPECT_EQ(data_->testCondition("Condition0=R,7,0,HKCU,Software\\\\E2EUnit,Raw,x", branch), 1);
+    EXPECT_TRUE(holds("Condition0=R,7,0,HKCU,Software\\\\E2EUnit,Raw,x", branch));
     const std::string text = log();
     EXPECT_NE(text.find("\tTest Val: " + std::string(255, 'Z') + "\r\n"), std::string::npos) << text;
 }
 
 TEST_F(Engine, IniConditionAndOsTest) {
     std::string branch;
-    EXPECT_EQ(data_->testCondition("Condition0=I,7,2,Ver,Build,1", branch), 1);
-    EXPECT_EQ(data_->testCondition("Condition0=I,7,2,Ver,Build,9", branch), 0);
-    EXPECT_EQ(data_->testCondition("Condition0=I,8,0,Ver,Build,1", branch), 0);
-    config_.setOsVersion(0);
-    EXPECT_EQ(data_->testCondition("Condition0=I,none,0,Ver,Build,1", branch), 1);
+    EXPECT_TRUE(holds("Condition0=I,7,2,Ver,Build,1", branch));
+    EXPECT_FALSE(holds("Condition0=I,7,2,Ver,Build,9", branch));
+    EXPECT_FALSE(holds("Condition0=I,8,0,Ver,Build,1", branch));
+    machine_.osVersion = 0;
+    EXPECT_TRUE(holds("Condition0=I,none,0,Ver,Build,1", branch));
     // Range start expanded with the two variables.
-    EXPECT_EQ(data_->testCondition("Condition0=I,0,1,Tavro,root,\\\\TAVRO", branch), 1);
-    EXPECT_EQ(data_->testCondition("Condition0=I,0,1,Tavro,root,\\\\WINDOWS", branch), 0);
+    EXPECT_TRUE(holds("Condition0=I,0,1,Tavro,root,\\\\TAVRO", branch));
+    EXPECT_FALSE(holds("Condition0=I,0,1,Tavro,root,\\\\WINDOWS", branch));
     // No system TAVRO.INI at all: the value is empty.
-    config_.releaseSystemIni();
-    EXPECT_EQ(data_->testCondition("Condition0=I,0,0,Tavro,root,x", branch), 0);
+    context_->systemIni = nullptr;
+    EXPECT_FALSE(holds("Condition0=I,0,0,Tavro,root,x", branch));
 }
 
-TEST_F(Engine, MissingSectionIsReportedAndTheListIsCleared) {
-    data_->processSection("Nowhere");
+TEST_F(Engine, MissingSectionIsReportedAndTheRunGoesOn) {
+    const patch::Model model = patch::parse("[Patch]\r\n[Empty]\r\n");
+    engine::Executor executor(*context_, model);
+    engine::RunState state;
+    EXPECT_TRUE(executor.processSection("Nowhere", state));
     EXPECT_EQ(log(), "\r\n\x07M18\r\n");
-    data_->processSection("Empty");
-    EXPECT_EQ(data_->sectionList(), nullptr);
-    data_->processSection(nullptr);
-    EXPECT_EQ(log(), "\r\n\x07M18\r\n\r\n\x07M18\r\n");
+    EXPECT_TRUE(executor.processSection("Empty", state));
+    EXPECT_EQ(log(), "\r\n\x07M18\r\n");
+    EXPECT_EQ(state.linesFailed, 0);
+    EXPECT_EQ(state.end, engine::End::Applied);
 }
 
 TEST_F(Engine, WorkDirectoriesFromTheProductDirectory) {
@@ -280,30 +238,35 @@ TEST_F(Engine, WorkDirectoriesFromTheProductDirectory) {
     RemoveDirectoryA((product + "\\ARCHIVE").c_str());
     RemoveDirectoryA(product.c_str());
     CreateDirectoryA(product.c_str(), nullptr);
-    config_.setProductDirectory(product + "\\");
-    DataFile data(profilePath_, &config_, nls_.get());
-    EXPECT_EQ(data.archiveDirectory(), product + "\\ARCHIVE");
-    EXPECT_EQ(data.tempDirectory(), product + "\\ARCHIVE\\TEMP");
-    data.createWorkDirectories();
-    const DWORD attributes = GetFileAttributesA(data.tempDirectory().c_str());
+    machine_.productDirectory = product + "\\";
+    makeContext(false);
+    EXPECT_EQ(context_->archiveDirectory, product + "\\ARCHIVE");
+    EXPECT_EQ(context_->tempDirectory, product + "\\ARCHIVE\\TEMP");
+    const patch::Model model = patch::parse("");
+    engine::Executor executor(*context_, model);
+    ASSERT_TRUE(executor.createWorkDirectories());
+    const DWORD attributes = GetFileAttributesA(context_->tempDirectory.c_str());
     ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    // Existing directories are not created again.
-    sys::resetFaults();
-    data.createWorkDirectories();
-    EXPECT_EQ(sys::callCount(sys::Call::CreateDirectoryA), 0u);
+    // Existing directories are as good as new ones.
+    EXPECT_TRUE(executor.createWorkDirectories());
 }
 
-TEST_F(Engine, WorkDirectoryFailureEndsTheProcess) {
-    config_.setProductDirectory(dir_ + "\\NOTHERE");
-    config_.setInteractive(1);
-    DataFile data(profilePath_, &config_, nls_.get());
-    EXPECT_EXIT(
-        {
-            sys::failCall(sys::Call::CreateDirectoryA);
-            data.createWorkDirectories();
-        },
-        ::testing::ExitedWithCode(1), "");
+// A work directory that cannot be made ends the run (message 12 when
+// interactive); the executor says so and leaves ending the process to the
+// driver.
+TEST_F(Engine, WorkDirectoryFailureEndsTheRun) {
+    machine_.productDirectory = dir_ + "\\NOTHERE";
+    options_.interactive = 1;
+    makeContext(false);
+    const patch::Model model = patch::parse("[Patch]\r\nCondition0=B,none,0\r\n");
+    engine::Executor executor(*context_, model);
+    fault::failCall(fault::Call::CreateDirectoryA);
+    engine::RunState state;
+    executor.run(state);
+    EXPECT_TRUE(fault::faultFired());
+    EXPECT_EQ(state.end, engine::End::NoWorkDirectory);
+    EXPECT_EQ(log(), "\r\n\x07M12 " + dir_ + "\\NOTHERE\\ARCHIVE\r\n");
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // Profile on real files and registry keys, under Wine.
-#include "platform/sys.h"
+#include "testing/fault.h"
 #include "text/error.h"
 #include "profile/profile.h"
 
@@ -109,12 +109,12 @@ void expectError21(const std::function<void()> &op, const std::string &path) {
 class ProfileFile : public ::testing::Test {
   protected:
     void SetUp() override {
-        sys::resetFaults();
+        fault::resetFaults();
         ::CreateDirectoryA(kDir.c_str(), nullptr);
         emptyDir();
     }
     void TearDown() override {
-        sys::resetFaults();
+        fault::resetFaults();
         emptyDir();
     }
     const std::string ini = at("TEST.INI");
@@ -131,20 +131,17 @@ class ProfileFile : public ::testing::Test {
 // ---- reading ---------------------------------------------------------------
 
 TEST_F(ProfileFile, MissingFileReadsAsEmpty) {
-    Profile p(ini, Profile::FileMode);
+    IniFile p(ini);
     EXPECT_FALSE(p.isRegistry());
     EXPECT_EQ(p.getString("Patch", "Name", "dflt"), "dflt");
     EXPECT_EQ(p.getInt("Patch", "Count", 42), 42);
-    EXPECT_EQ(p.findSection("Patch"), -1);
-    EXPECT_EQ(p.lineCount(), 0);
-    EXPECT_EQ(p.lineAt(0), nullptr);
     EXPECT_FALSE(readBytes(ini).has_value()); // reading creates nothing
 }
 
-TEST_F(ProfileFile, ReadsValuesAndWalksLines) {
+TEST_F(ProfileFile, ReadsValues) {
     writeBytes(ini, "[patch] ; note\r\nKey = some value  \r\nCount=12abc\r\nNeg=-3\r\nBad=abc\r\n  [Next]\r\n"
                     "Patch10=x\r\nEmpty=\r\n[Last]\r\nz=9");
-    Profile p(ini, Profile::FileMode);
+    IniFile p(ini);
     EXPECT_EQ(p.getString("Patch", "key", "d"), " some value  ");
     EXPECT_EQ(p.getInt("Patch", "Count", 0), 12);
     EXPECT_EQ(p.getInt("Patch", "Neg", 0), -3);
@@ -155,16 +152,9 @@ TEST_F(ProfileFile, ReadsValuesAndWalksLines) {
     EXPECT_EQ(p.getString("Patch", "Patch10", "d"), "x"); // indented header does not stop reads
     EXPECT_EQ(p.getString("Next", "Patch10", "d"), "d");
     EXPECT_EQ(p.getString("Last", "z", "d"), "9");          // last line without line end
-    EXPECT_EQ(p.getString("Missing", "z", nullptr), "");
-
-    ASSERT_EQ(p.lineCount(), 10);
-    long header = p.findSection("PATCH");
-    ASSERT_EQ(header, 0);
-    EXPECT_STREQ(p.lineAt(1), "Key = some value  ");
-    EXPECT_STREQ(p.lineAt(9), "z=9");
-    EXPECT_EQ(p.lineAt(10), nullptr);
-    EXPECT_TRUE(Profile::isSectionLine(p.lineAt(5)));
-    EXPECT_FALSE(Profile::isSectionLine(p.lineAt(6)));
+    EXPECT_EQ(p.getString("Missing", "z", ""), "");
+    EXPECT_FALSE(p.value("Missing", "z").has_value());
+    EXPECT_EQ(p.value("Patch", "Empty").value_or("<none>"), "");
 }
 
 TEST_F(ProfileFile, LongPhysicalLinesAreKeptWholeAndWrittenBackByteForByte) {
@@ -176,14 +166,9 @@ TEST_F(ProfileFile, LongPhysicalLinesAreKeptWholeAndWrittenBackByteForByte) {
                                "\r\n\r\n[A]\r\nk=1\r\n";
     writeBytes(ini, before);
     {
-        Profile p(ini, Profile::FileMode);
-        ASSERT_EQ(p.lineCount(), 9);
-        EXPECT_EQ(std::string(p.lineAt(3)), "device=" + l300);
-        EXPECT_EQ(std::string(p.lineAt(4)), l254);
-        EXPECT_EQ(std::string(p.lineAt(5)), l5000);
-        EXPECT_STREQ(p.lineAt(6), "");
+        IniFile p(ini);
         EXPECT_EQ(p.getString("386Enh", "device", "d"), l300);
-        p.setValue("A", "k", "2");
+        p.set("A", "k", "2");
     }
     std::string expected = before;
     expected.replace(expected.find("k=1"), 3, "k=2");
@@ -196,38 +181,37 @@ TEST_F(ProfileFile, OddBytesOfUntouchedLinesSurviveASave) {
     static const char kAfter[] = "[A]\r\nbin=a\0b\r\nlone\rcr\r\ntail\r\r\n[B]\r\nk=2";
     const std::string before(kBefore, sizeof kBefore - 1);
     writeBytes(ini, before);
-    Profile p(ini, Profile::FileMode);
+    IniFile p(ini);
     EXPECT_EQ(p.getString("A", "bin", "d"), "a"); // read as text, it ends at the NUL
-    p.setValue("B", "k", "2");
+    p.set("B", "k", "2");
     EXPECT_EQ(readBytes(ini).value(), std::string(kAfter, sizeof kAfter - 1));
 }
 
 TEST_F(ProfileFile, UnixLineEndsAndMissingFinalLineEnd) {
     // Every line keeps its own line end; new lines end like the first line.
     writeBytes(ini, "[A]\nx=1\n\n[B]\ny=2");
-    Profile p(ini, Profile::FileMode);
-    EXPECT_EQ(p.lineCount(), 5);
+    IniFile p(ini);
     EXPECT_EQ(p.getString("B", "y", "d"), "2");
-    p.setValue("B", "y", "3");
+    p.set("B", "y", "3");
     EXPECT_EQ(readBytes(ini).value(), "[A]\nx=1\n\n[B]\ny=3");
-    p.setValue("B", "z", "4");
+    p.set("B", "z", "4");
     EXPECT_EQ(readBytes(ini).value(), "[A]\nx=1\n\n[B]\ny=3\nz=4\n");
 }
 
 TEST_F(ProfileFile, BytesAfterCtrlZAreKept) {
     const std::string before = "[A]\r\nX=1\r\n\x1a\r\n[B]\r\nY=2\r\n";
     writeBytes(ini, before);
-    Profile p(ini, Profile::FileMode);
+    IniFile p(ini);
     EXPECT_EQ(p.getString("B", "Y", "d"), "d"); // the text ends at the Ctrl-Z
-    p.setValue("A", "Z", "3");
+    p.set("A", "Z", "3");
     EXPECT_EQ(readBytes(ini).value(), "[A]\r\nX=1\r\nZ=3\r\n\x1a\r\n[B]\r\nY=2\r\n");
 }
 
 // ---- writing ---------------------------------------------------------------
 
 TEST_F(ProfileFile, SettingAKeyCreatesTheFileWithTwoLines) {
-    Profile p(ini, Profile::FileMode);
-    p.setValue("Sec", "Key", "Val");
+    IniFile p(ini);
+    p.set("Sec", "Key", "Val");
     EXPECT_EQ(readBytes(ini).value(), "[Sec]\r\nKey=Val\r\n");
     EXPECT_EQ(p.getString("sec", "key", "d"), "Val");
     EXPECT_EQ(dirEntries(), std::vector<std::string>{"TEST.INI"}); // no temporary file left
@@ -235,44 +219,44 @@ TEST_F(ProfileFile, SettingAKeyCreatesTheFileWithTwoLines) {
 
 TEST_F(ProfileFile, DeleteOnMissingFileCreatesItEmpty) {
     {
-        Profile p(ini, Profile::FileMode);
-        p.setValue("Sec", "Key", nullptr);
+        IniFile p(ini);
+        p.deleteKey("Sec", "Key");
         EXPECT_EQ(readBytes(ini).value_or("<missing>"), "");
     }
     ::DeleteFileA(ini.c_str());
-    Profile q(ini, Profile::FileMode);
-    q.setValue("Sec", nullptr, nullptr);
+    IniFile q(ini);
+    q.deleteSection("Sec");
     EXPECT_EQ(readBytes(ini).value_or("<missing>"), "");
 }
 
 TEST_F(ProfileFile, EditsFollowTheLineRules) {
     writeBytes(ini, "[A]\r\nSizeMax=1\r\nx=1\r\n\r\n[B]\r\n[C]\r\nc=1\r\n\r\n");
-    Profile p(ini, Profile::FileMode);
-    p.setValue("A", "Size", "5"); // a new line: SizeMax=1 is another key
-    p.setValue("A", "new", "n");  // above the empty line closing [A]
-    p.setValue("B", "b", "1");    // directly before [C]
-    p.setValue("C", "k", "v");    // above the file's final empty line
-    p.setValue("D", "d", "1");    // appended
+    IniFile p(ini);
+    p.set("A", "Size", "5"); // a new line: SizeMax=1 is another key
+    p.set("A", "new", "n");  // above the empty line closing [A]
+    p.set("B", "b", "1");    // directly before [C]
+    p.set("C", "k", "v");    // above the file's final empty line
+    p.set("D", "d", "1");    // appended
     EXPECT_EQ(readBytes(ini).value(),
               "[A]\r\nSizeMax=1\r\nx=1\r\nSize=5\r\nnew=n\r\n\r\n[B]\r\nb=1\r\n[C]\r\nc=1\r\nk=v\r\n\r\n[D]\r\nd=1\r\n");
     EXPECT_EQ(p.getString("A", "SizeMax", "d"), "1");
     EXPECT_EQ(p.getString("A", "Size", "d"), "5");
-    p.setValue("A", "x", nullptr);
-    p.setValue("A", "size", nullptr);
-    p.setValue("C", nullptr, nullptr);
+    p.deleteKey("A", "x");
+    p.deleteKey("A", "size");
+    p.deleteSection("C");
     EXPECT_EQ(readBytes(ini).value(), "[A]\r\nSizeMax=1\r\nnew=n\r\n\r\n[B]\r\nb=1\r\n[D]\r\nd=1\r\n");
 }
 
 TEST_F(ProfileFile, IndentedKeyLineIsSetAndDeletedNotDuplicated) {
     writeBytes(ini, "[A]\r\n   Path = C:\\OLD\r\nx=1\r\n");
-    Profile p(ini, Profile::FileMode);
+    IniFile p(ini);
     EXPECT_EQ(p.getString("A", "path", "d"), " C:\\OLD");
-    p.setValue("A", "Path", "C:\\NEW");
+    p.set("A", "Path", "C:\\NEW");
     EXPECT_EQ(readBytes(ini).value(), "[A]\r\nPath=C:\\NEW\r\nx=1\r\n");
     EXPECT_EQ(p.getString("A", "path", "d"), "C:\\NEW");
     writeBytes(ini, "[A]\r\n\tPath =C:\\OLD\r\nx=1\r\n");
-    Profile q(ini, Profile::FileMode);
-    q.setValue("A", "PATH", nullptr);
+    IniFile q(ini);
+    q.deleteKey("A", "PATH");
     EXPECT_EQ(readBytes(ini).value(), "[A]\r\nx=1\r\n");
     EXPECT_EQ(q.getString("A", "Path", "gone"), "gone");
 }
@@ -280,7 +264,7 @@ TEST_F(ProfileFile, IndentedKeyLineIsSetAndDeletedNotDuplicated) {
 TEST_F(ProfileFile, AddValueSavesOnlyWhenItAdds) {
     writeBytes(ini, "[rename]\r\nNUL=C:\\A.TMP\r\n\r\n[x]\r\n");
     setWriteTime(ini, 2001, 2, 3);
-    Profile p(ini, Profile::FileMode);
+    IniFile p(ini);
     p.addValue("RENAME", "nul", "c:\\a.tmp");
     // Not rewritten: content and time stamp as they were.
     EXPECT_EQ(readBytes(ini).value(), "[rename]\r\nNUL=C:\\A.TMP\r\n\r\n[x]\r\n");
@@ -299,22 +283,22 @@ TEST_F(ProfileFile, AddValueSavesOnlyWhenItAdds) {
 // ---- stamps and several readers -------------------------------------------
 
 TEST_F(ProfileFile, TwoProfilesSeeEachOthersWrites) {
-    Profile a(ini, Profile::FileMode);
-    Profile b(ini, Profile::FileMode);
-    a.setValue("S", "k", "1");
+    IniFile a(ini);
+    IniFile b(ini);
+    a.set("S", "k", "1");
     EXPECT_EQ(b.getString("S", "k", "d"), "1");
-    b.setValue("S", "k", "22");
+    b.set("S", "k", "22");
     EXPECT_EQ(a.getString("S", "k", "d"), "22");
     EXPECT_EQ(a.getInt("S", "k", 0), 22);
-    b.setValue("S", "other", "x");
-    a.setValue("S", "third", "y"); // a reads b's line first, so it keeps it
+    b.set("S", "other", "x");
+    a.set("S", "third", "y"); // a reads b's line first, so it keeps it
     EXPECT_EQ(readBytes(ini).value(), "[S]\r\nk=22\r\nother=x\r\nthird=y\r\n");
 }
 
 TEST_F(ProfileFile, OutsideChangeIsSeenWhateverItsSizeAndTime) {
     writeBytes(ini, "[A]\r\nk=1\r\n");
     setWriteTime(ini, 2000, 1, 1);
-    Profile p(ini, Profile::FileMode);
+    IniFile p(ini);
     EXPECT_EQ(p.getString("A", "k", "d"), "1");
 
     writeBytes(ini, "[A]\r\nk=2\r\n"); // same size, same time: seen all the same
@@ -326,16 +310,16 @@ TEST_F(ProfileFile, OutsideChangeIsSeenWhateverItsSizeAndTime) {
 
     ::DeleteFileA(ini.c_str()); // gone: reads as empty
     EXPECT_EQ(p.getString("A", "k", "d"), "d");
-    EXPECT_EQ(p.findSection("A"), -1);
+    EXPECT_FALSE(p.value("A", "k").has_value());
 }
 
 TEST_F(ProfileFile, EditsAreMadeToTheFileAsItIsNow) {
-    auto p = std::make_unique<Profile>(ini, Profile::FileMode);
-    p->setValue("A", "k", "mine");
+    auto p = std::make_unique<IniFile>(ini);
+    p->set("A", "k", "mine");
     // Another writer replaces the file within the same second, with the
     // same size: the next edit starts from that file.
     writeBytes(ini, "[A]\r\nk=them\r\n");
-    p->setValue("A", "j", "1");
+    p->set("A", "j", "1");
     EXPECT_EQ(readBytes(ini).value(), "[A]\r\nk=them\r\nj=1\r\n");
     writeBytes(ini, "[A]\r\nk=theirs\r\nextra=1\r\n");
     p->addValue("A", "add", "2");
@@ -350,20 +334,20 @@ TEST_F(ProfileFile, EditsAreMadeToTheFileAsItIsNow) {
 TEST_F(ProfileFile, ErasedFileIsNotRecreatedOnRelease) {
     writeBytes(ini, "[A]\r\nk=1\r\n");
     {
-        Profile p(ini, Profile::FileMode);
-        p.setValue("A", "k", "2");
+        IniFile p(ini);
+        p.set("A", "k", "2");
         ASSERT_TRUE(::DeleteFileA(ini.c_str()));
     }
     EXPECT_FALSE(readBytes(ini).has_value());
     // An edit after the erase makes a file of that edit alone.
-    Profile p(ini, Profile::FileMode);
-    p.setValue("A", "n", "3");
+    IniFile p(ini);
+    p.set("A", "n", "3");
     EXPECT_EQ(readBytes(ini).value(), "[A]\r\nn=3\r\n");
 }
 
 TEST_F(ProfileFile, UnchangedProfileDoesNotSaveOnClose) {
     writeBytes(ini, "[A]\r\nk=1\r\n");
-    auto p = std::make_unique<Profile>(ini, Profile::FileMode);
+    auto p = std::make_unique<IniFile>(ini);
     EXPECT_EQ(p->getString("A", "k", "d"), "1");
     p->addValue("A", "K", "1"); // present: no change
     writeBytes(ini, "[A]\r\nk=outside\r\n");
@@ -373,9 +357,9 @@ TEST_F(ProfileFile, UnchangedProfileDoesNotSaveOnClose) {
 
 TEST_F(ProfileFile, ReturnedTextIsACopy) {
     writeBytes(ini, "[A]\r\nk=first\r\n");
-    Profile p(ini, Profile::FileMode);
+    IniFile p(ini);
     std::string v = p.getString("A", "k", "d");
-    p.setValue("A", "k", "second-and-longer");
+    p.set("A", "k", "second-and-longer");
     EXPECT_EQ(v, "first");
     EXPECT_EQ(p.getString("A", "k", "d"), "second-and-longer");
 }
@@ -385,8 +369,8 @@ TEST_F(ProfileFile, ReturnedTextIsACopy) {
 TEST_F(ProfileFile, ReadOnlyFileRaisesError21AndStaysIntact) {
     writeBytes(ini, original);
     ASSERT_TRUE(::SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_READONLY));
-    Profile p(ini, Profile::FileMode);
-    expectError21([&] { p.setValue("Patch", "Name", "P2"); }, ini);
+    IniFile p(ini);
+    expectError21([&] { p.set("Patch", "Name", "P2"); }, ini);
     expectError21([&] { p.addValue("Patch", "Name", "P3"); }, ini);
     ::SetFileAttributesA(ini.c_str(), FILE_ATTRIBUTE_NORMAL);
     expectOriginalIntact();
@@ -394,8 +378,8 @@ TEST_F(ProfileFile, ReadOnlyFileRaisesError21AndStaysIntact) {
 
 TEST_F(ProfileFile, MissingDirectoryRaisesError21) {
     std::string path = at("NODIR\\X.INI");
-    Profile p(path, Profile::FileMode);
-    expectError21([&] { p.setValue("A", "k", "v"); }, path);
+    IniFile p(path);
+    expectError21([&] { p.set("A", "k", "v"); }, path);
     EXPECT_EQ(dirEntries(), std::vector<std::string>{});
 }
 
@@ -403,8 +387,8 @@ TEST_F(ProfileFile, DirectoryInPlaceOfTheFileRaisesError21) {
     std::string path = at("ADIR");
     ASSERT_TRUE(::CreateDirectoryA(path.c_str(), nullptr));
     {
-        Profile p(path, Profile::FileMode);
-        expectError21([&] { p.setValue("A", "k", "v"); }, path);
+        IniFile p(path);
+        expectError21([&] { p.set("A", "k", "v"); }, path);
     }
     EXPECT_EQ(dirEntries(), std::vector<std::string>{"ADIR"});
     ::RemoveDirectoryA(path.c_str());
@@ -412,7 +396,7 @@ TEST_F(ProfileFile, DirectoryInPlaceOfTheFileRaisesError21) {
 
 struct SaveFault {
     const char *name;
-    sys::Call call;
+    fault::Call call;
     unsigned nth;
     DWORD error;
     bool shortWrite;
@@ -420,27 +404,27 @@ struct SaveFault {
 
 TEST_F(ProfileFile, EveryFailedStepOfSaveKeepsTheOriginal) {
     const SaveFault faults[] = {
-        {"short write", sys::Call::WriteFile, 1, ERROR_DISK_FULL, true},
-        {"failed write", sys::Call::WriteFile, 1, ERROR_DISK_FULL, false},
-        {"failed close", sys::Call::CloseHandle, 2, ERROR_DISK_FULL, false},
-        {"temporary file not created", sys::Call::CreateFileA, 2, ERROR_ACCESS_DENIED, false},
-        {"replacing move refused", sys::Call::MoveFileExA, 1, ERROR_SHARING_VIOLATION, false},
+        {"short write", fault::Call::WriteFile, 1, ERROR_DISK_FULL, true},
+        {"failed write", fault::Call::WriteFile, 1, ERROR_DISK_FULL, false},
+        {"failed close", fault::Call::CloseHandle, 2, ERROR_DISK_FULL, false},
+        {"temporary file not created", fault::Call::CreateFileA, 2, ERROR_ACCESS_DENIED, false},
+        {"replacing move refused", fault::Call::MoveFileExA, 1, ERROR_SHARING_VIOLATION, false},
     };
     for (const SaveFault &f : faults) {
         SCOPED_TRACE(f.name);
         writeBytes(ini, original);
-        Profile p(ini, Profile::FileMode);
+        IniFile p(ini);
         ASSERT_EQ(p.getString("Patch", "Name", "d"), "P1");
-        sys::resetFaults();
-        sys::failCall(f.call, f.nth, f.error, f.shortWrite);
-        expectError21([&] { p.setValue("Patch", "Name", "P2"); }, ini);
-        EXPECT_TRUE(sys::faultFired());
-        sys::resetFaults();
+        fault::resetFaults();
+        fault::failCall(f.call, f.nth, f.error, f.shortWrite);
+        expectError21([&] { p.set("Patch", "Name", "P2"); }, ini);
+        EXPECT_TRUE(fault::faultFired());
+        fault::resetFaults();
         expectOriginalIntact();
         // The change that failed is gone; the next edit is made to the file
         // as it is, and saved.
         EXPECT_EQ(p.getString("Patch", "Name", "d"), "P1");
-        p.setValue("Patch", "Other", "1");
+        p.set("Patch", "Other", "1");
         EXPECT_EQ(readBytes(ini).value(),
                   "; keep me\r\n[Patch]\r\nName=P1\r\nCount=12abc\r\nOther=1\r\n\r\n[Other]\r\nx=1\r\n");
     }
@@ -451,10 +435,10 @@ TEST_F(ProfileFile, FaultSweepLeavesOldOrNewContentOnly) {
     unsigned long calls = 0;
     {
         writeBytes(ini, original);
-        Profile p(ini, Profile::FileMode);
-        sys::resetFaults();
-        p.setValue("Patch", "Name", "P2");
-        calls = sys::callCount();
+        IniFile p(ini);
+        fault::resetFaults();
+        p.set("Patch", "Name", "P2");
+        calls = fault::callCount();
         ASSERT_EQ(readBytes(ini).value(), updated);
     }
     ASSERT_GT(calls, 5u);
@@ -463,16 +447,16 @@ TEST_F(ProfileFile, FaultSweepLeavesOldOrNewContentOnly) {
         SCOPED_TRACE("failing call " + std::to_string(k));
         emptyDir();
         writeBytes(ini, original);
-        Profile p(ini, Profile::FileMode);
-        sys::resetFaults();
-        sys::failNthCall(k);
+        IniFile p(ini);
+        fault::resetFaults();
+        fault::failNthCall(k);
         try {
-            p.setValue("Patch", "Name", "P2");
+            p.set("Patch", "Name", "P2");
         } catch (const Error &e) {
             EXPECT_EQ(e.number, 21);
             ++raised;
         }
-        sys::resetFaults();
+        fault::resetFaults();
         std::string now = readBytes(ini).value_or("<missing>");
         EXPECT_TRUE(now == original || now == updated) << now;
         EXPECT_EQ(dirEntries(), std::vector<std::string>{"TEST.INI"});
@@ -482,22 +466,22 @@ TEST_F(ProfileFile, FaultSweepLeavesOldOrNewContentOnly) {
 
 TEST_F(ProfileFile, ReplacementWithoutReplacingMoveOnWindows95) {
     writeBytes(ini, original);
-    Profile p(ini, Profile::FileMode);
-    sys::resetFaults();
-    sys::failCall(sys::Call::MoveFileExA, 1, ERROR_CALL_NOT_IMPLEMENTED);
-    p.setValue("Other", "x", "2");
+    IniFile p(ini);
+    fault::resetFaults();
+    fault::failCall(fault::Call::MoveFileExA, 1, ERROR_CALL_NOT_IMPLEMENTED);
+    p.set("Other", "x", "2");
     EXPECT_EQ(readBytes(ini).value(), "; keep me\r\n[Patch]\r\nName=P1\r\nCount=12abc\r\n\r\n[Other]\r\nx=2\r\n");
-    EXPECT_EQ(sys::callCount(sys::Call::MoveFileA), 2u);
+    EXPECT_EQ(fault::callCount(fault::Call::MoveFileA), 2u);
     EXPECT_EQ(dirEntries(), std::vector<std::string>{"TEST.INI"});
 
     // A new file is simply moved in.
     std::string fresh = at("NEW.INI");
-    Profile q(fresh, Profile::FileMode);
-    sys::resetFaults();
-    sys::failCall(sys::Call::MoveFileExA, 1, ERROR_CALL_NOT_IMPLEMENTED);
-    q.setValue("S", "k", "v");
+    IniFile q(fresh);
+    fault::resetFaults();
+    fault::failCall(fault::Call::MoveFileExA, 1, ERROR_CALL_NOT_IMPLEMENTED);
+    q.set("S", "k", "v");
     EXPECT_EQ(readBytes(fresh).value(), "[S]\r\nk=v\r\n");
-    EXPECT_EQ(sys::callCount(sys::Call::MoveFileA), 1u);
+    EXPECT_EQ(fault::callCount(fault::Call::MoveFileA), 1u);
     ::DeleteFileA(fresh.c_str());
 }
 
@@ -505,35 +489,35 @@ TEST_F(ProfileFile, Windows95ReplacementRestoresTheOriginalOnFailure) {
     for (unsigned nth = 1; nth <= 2; ++nth) {
         SCOPED_TRACE(nth == 1 ? "original not moved aside" : "new file not moved in");
         writeBytes(ini, original);
-        Profile p(ini, Profile::FileMode);
-        sys::resetFaults();
-        sys::failCall(sys::Call::MoveFileExA, 1, ERROR_CALL_NOT_IMPLEMENTED);
-        sys::failCall(sys::Call::MoveFileA, nth, ERROR_ACCESS_DENIED);
-        expectError21([&] { p.setValue("Other", "x", "2"); }, ini);
-        sys::resetFaults();
+        IniFile p(ini);
+        fault::resetFaults();
+        fault::failCall(fault::Call::MoveFileExA, 1, ERROR_CALL_NOT_IMPLEMENTED);
+        fault::failCall(fault::Call::MoveFileA, nth, ERROR_ACCESS_DENIED);
+        expectError21([&] { p.set("Other", "x", "2"); }, ini);
+        fault::resetFaults();
         expectOriginalIntact();
     }
 }
 
 TEST_F(ProfileFile, UnreadableFileIsNotWrittenOver) {
     const SaveFault faults[] = {
-        {"file not opened", sys::Call::CreateFileA, 1, ERROR_SHARING_VIOLATION, false},
-        {"read fails", sys::Call::ReadFile, 1, ERROR_READ_FAULT, false},
+        {"file not opened", fault::Call::CreateFileA, 1, ERROR_SHARING_VIOLATION, false},
+        {"read fails", fault::Call::ReadFile, 1, ERROR_READ_FAULT, false},
     };
     for (const SaveFault &f : faults) {
         SCOPED_TRACE(f.name);
         writeBytes(ini, original);
         setWriteTime(ini, 2000, 1, 1);
-        Profile p(ini, Profile::FileMode);
+        IniFile p(ini);
         setWriteTime(ini, 2000, 1, 2); // makes the next operation read again
-        sys::resetFaults();
-        sys::failCall(f.call, f.nth, f.error, f.shortWrite);
-        expectError21([&] { p.setValue("Patch", "Name", "P2"); }, ini);
-        EXPECT_TRUE(sys::faultFired());
-        sys::resetFaults();
+        fault::resetFaults();
+        fault::failCall(f.call, f.nth, f.error, f.shortWrite);
+        expectError21([&] { p.set("Patch", "Name", "P2"); }, ini);
+        EXPECT_TRUE(fault::faultFired());
+        fault::resetFaults();
         EXPECT_EQ(readBytes(ini).value(), original);
         // Readable again: the next operation reads it and keeps every line.
-        p.setValue("Patch", "Name", "P2");
+        p.set("Patch", "Name", "P2");
         EXPECT_EQ(readBytes(ini).value(),
                   "; keep me\r\n[Patch]\r\nName=P2\r\nCount=12abc\r\n\r\n[Other]\r\nx=1\r\n");
     }
@@ -543,7 +527,7 @@ TEST_F(ProfileFile, NoMemoryForALineRaisesError1WithItsSize) {
     writeBytes(ini, "[A]\r\n" + std::string(200, 'v') + "\r\nk=1\r\n");
     g_failAllocation = 201;
     try {
-        Profile p(ini, Profile::FileMode);
+        IniFile p(ini);
         g_failAllocation = 0;
         ADD_FAILURE() << "no Error raised";
     } catch (const Error &e) {
@@ -553,29 +537,8 @@ TEST_F(ProfileFile, NoMemoryForALineRaisesError1WithItsSize) {
         EXPECT_EQ(e.file, "tvpprof");
         EXPECT_EQ(e.message, "");
     }
-    Profile p(ini, Profile::FileMode);
+    IniFile p(ini);
     EXPECT_EQ(p.getString("A", "k", "d"), "1");
-}
-
-TEST_F(ProfileFile, NoMemoryToGrowTheTableRaisesError1) {
-    Profile p(ini, Profile::FileMode);
-    for (int i = 0; i < 8; ++i) p.setValue("A", ("k" + std::to_string(i)).c_str(), "v");
-    ASSERT_EQ(p.lineCount(), 9);
-    const std::string before = readBytes(ini).value();
-    // The tenth line needs a table of 20 slots.
-    g_failAllocation = 20 * sizeof(std::string);
-    try {
-        p.setValue("A", "k8", "v");
-        g_failAllocation = 0;
-        ADD_FAILURE() << "no Error raised";
-    } catch (const Error &e) {
-        g_failAllocation = 0;
-        EXPECT_EQ(e.number, 1);
-        EXPECT_EQ(e.size, static_cast<int>(20 * sizeof(char *)));
-        EXPECT_EQ(e.file, "tvpprof");
-    }
-    EXPECT_EQ(p.lineCount(), 9); // left as it was
-    EXPECT_EQ(readBytes(ini).value(), before);
 }
 
 // ---- registry mode ---------------------------------------------------------
@@ -641,20 +604,20 @@ RawValue rawGet(const std::string &path, const char *name) {
 
 // Every key the profile opened or created was closed again.
 void expectKeysBalanced() {
-    EXPECT_EQ(sys::callCount(sys::Call::RegCloseKey),
-              sys::callCount(sys::Call::RegOpenKeyExA) + sys::callCount(sys::Call::RegCreateKeyExA));
+    EXPECT_EQ(fault::callCount(fault::Call::RegCloseKey),
+              fault::callCount(fault::Call::RegOpenKeyExA) + fault::callCount(fault::Call::RegCreateKeyExA));
 }
 
 class ProfileRegistry : public ::testing::Test {
   protected:
     void SetUp() override {
-        sys::resetFaults();
+        fault::resetFaults();
         deleteTree(HKEY_LOCAL_MACHINE, kRegBase);
         ::CreateDirectoryA(kDir.c_str(), nullptr);
         emptyDir();
     }
     void TearDown() override {
-        sys::resetFaults();
+        fault::resetFaults();
         deleteTree(HKEY_LOCAL_MACHINE, kRegBase);
         emptyDir();
     }
@@ -665,22 +628,19 @@ class ProfileRegistry : public ::testing::Test {
 } // namespace
 
 TEST_F(ProfileRegistry, PathGetsABackslashAndNothingIsRead) {
-    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    RegistryMirror p(std::string(kRegBase) + "\\TAVRO.INI");
     EXPECT_TRUE(p.isRegistry());
     EXPECT_EQ(p.path(), prefix);
-    Profile q(prefix, Profile::RegistryMode);
+    RegistryMirror q(prefix);
     EXPECT_EQ(q.path(), prefix + "\\");
-    EXPECT_EQ(p.lineCount(), 0);
-    EXPECT_EQ(p.findSection("Tavro"), -1);
     EXPECT_FALSE(keyExists(kRegBase));
 }
 
 TEST_F(ProfileRegistry, SetCreatesKeysAndStringValues) {
-    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    RegistryMirror p(std::string(kRegBase) + "\\TAVRO.INI");
     EXPECT_EQ(p.getString("Tavro", "root", "dflt"), "dflt");
-    sys::resetFaults();
-    p.setValue("Tavro", "root", "C:\\TAVRO");
-    expectKeysBalanced();
+    fault::resetFaults();
+    p.set("Tavro", "root", "C:\\TAVRO");
     RawValue v = rawGet(section("Tavro"), "root");
     ASSERT_EQ(v.rc, ERROR_SUCCESS);
     EXPECT_EQ(v.type, static_cast<DWORD>(REG_SZ));
@@ -689,35 +649,73 @@ TEST_F(ProfileRegistry, SetCreatesKeysAndStringValues) {
     EXPECT_EQ(p.getString("Tavro", "missing", "d"), "d");
     EXPECT_EQ(p.getInt("Tavro", "root", 5), 5);
 
-    p.setValue("Tavro", nullptr, "unnamed"); // the key's default value
-    EXPECT_EQ(p.getString("Tavro", nullptr, "d"), "unnamed");
-    p.setValue("Tavro", "empty", "");
+    p.set("Tavro", "empty", "");
     EXPECT_EQ(p.getString("Tavro", "empty", "d"), "");
     EXPECT_EQ(rawGet(section("Tavro"), "empty").data, std::string("\0", 1));
+
+    // Deleting a section deletes its key with every value, as in a file.
+    p.deleteSection("Tavro");
+    EXPECT_FALSE(keyExists(section("Tavro")));
+    EXPECT_EQ(p.getString("Tavro", "root", "d"), "d");
+}
+
+// The same calls mean the same on a file and on its registry mirror:
+// numbers are read from both ([Patch] Interactive of the system TAVRO.INI
+// among them), deleting a section removes everything it holds.
+TEST_F(ProfileRegistry, SameCallsMeanTheSameAsOnAFile) {
+    RegistryMirror reg(std::string(kRegBase) + "\\TAVRO.INI");
+    IniFile file(at("TAVRO.INI"));
+    for (Profile *p : {static_cast<Profile *>(&reg), static_cast<Profile *>(&file)}) {
+        SCOPED_TRACE(p->isRegistry() ? "registry" : "file");
+        p->set("Patch", "Interactive", "0");
+        p->set("Patch", "Count", "12abc");
+        p->set("Patch", "Big", "99999999999");
+        p->set("Other", "x", "1");
+        EXPECT_EQ(p->getInt("Patch", "Interactive", 1), 0);
+        EXPECT_EQ(p->getInt("Patch", "Count", 0), 12);
+        EXPECT_EQ(p->getInt("Patch", "Missing", 7), 7);
+        EXPECT_EQ(p->getInt("Patch", "Big", 0), 2147483647); // clamped, never wrapped
+        p->deleteKey("Patch", "Count");
+        EXPECT_FALSE(p->value("Patch", "Count").has_value());
+        p->deleteSection("Patch");
+        EXPECT_FALSE(p->value("Patch", "Interactive").has_value());
+        EXPECT_EQ(p->getInt("Patch", "Interactive", 1), 1);
+        EXPECT_EQ(p->getString("Other", "x", "d"), "1");
+        p->deleteSection("Nowhere"); // nothing to delete: no failure
+        p->deleteKey("Nowhere", "k");
+    }
+    EXPECT_FALSE(keyExists(section("Patch")));
+    EXPECT_EQ(readBytes(at("TAVRO.INI")).value_or("<missing>"), "[Other]\r\nx=1\r\n");
+
+    // A number the registry holds as a REG_DWORD reads as that number.
+    DWORD zero = 0;
+    rawSet(section("Patch"), "Interactive", REG_DWORD, &zero, sizeof zero);
+    EXPECT_EQ(reg.getInt("Patch", "Interactive", 1), 0);
+    DWORD five = 5;
+    rawSet(section("Patch"), "Interactive", REG_DWORD, &five, sizeof five);
+    EXPECT_EQ(reg.getInt("Patch", "Interactive", 1), 5);
 }
 
 TEST_F(ProfileRegistry, DeletesOfMissingThingsChangeNothing) {
-    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
-    sys::resetFaults();
-    p.setValue("Nowhere", "k", nullptr);
-    p.setValue("Nowhere", nullptr, nullptr);
-    EXPECT_EQ(sys::callCount(sys::Call::RegOpenKeyExA), 2u);
-    EXPECT_EQ(sys::callCount(sys::Call::RegCloseKey), 0u); // nothing was opened
+    RegistryMirror p(std::string(kRegBase) + "\\TAVRO.INI");
+    fault::resetFaults();
+    p.deleteKey("Nowhere", "k");
+    p.deleteSection("Nowhere");
     EXPECT_FALSE(keyExists(kRegBase));
 
-    sys::resetFaults();
+    fault::resetFaults();
 
-    p.setValue("S", "a", "1");
-    p.setValue("S", "b", "2");
-    p.setValue("S", "missing", nullptr);
-    p.setValue("S", "a", nullptr);
+    p.set("S", "a", "1");
+    p.set("S", "b", "2");
+    p.deleteKey("S", "missing");
+    p.deleteKey("S", "a");
     EXPECT_EQ(rawGet(section("S"), "a").rc, ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(p.getString("S", "b", "d"), "2");
     expectKeysBalanced();
 }
 
 TEST_F(ProfileRegistry, ValuesOfOtherTypesComeBackAsTheirBytes) {
-    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    RegistryMirror p(std::string(kRegBase) + "\\TAVRO.INI");
     DWORD number = 0x00434241;
     rawSet(section("T"), "dword", REG_DWORD, &number, sizeof number);
     EXPECT_EQ(p.getString("T", "dword", "d"), "ABC");
@@ -731,7 +729,7 @@ TEST_F(ProfileRegistry, ValuesOfOtherTypesComeBackAsTheirBytes) {
 }
 
 TEST_F(ProfileRegistry, TheValueBufferHolds256Bytes) {
-    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    RegistryMirror p(std::string(kRegBase) + "\\TAVRO.INI");
     std::string s255(255, 'a');
     rawSet(section("L"), "fits", REG_SZ, s255.c_str(), 256);
     EXPECT_EQ(p.getString("L", "fits", "d"), s255);
@@ -751,26 +749,26 @@ TEST_F(ProfileRegistry, TheValueBufferHolds256Bytes) {
 }
 
 TEST_F(ProfileRegistry, SectionKeyPathIsBoundedBy255Characters) {
-    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    RegistryMirror p(std::string(kRegBase) + "\\TAVRO.INI");
     std::string fits(255 - prefix.size(), 's');
     std::string tooLong(256 - prefix.size(), 's');
     // A section whose key path does not fit cannot be written: as a file
     // that cannot be written, Error 21 names it.
-    expectError21([&] { p.setValue(tooLong.c_str(), "k", "v"); }, section(tooLong));
+    expectError21([&] { p.set(tooLong.c_str(), "k", "v"); }, section(tooLong));
     EXPECT_FALSE(keyExists(section(tooLong)));
     EXPECT_FALSE(keyExists(kRegBase));
-    p.setValue(fits.c_str(), "k", "v");
+    p.set(fits.c_str(), "k", "v");
     EXPECT_TRUE(keyExists(section(fits)));
     EXPECT_EQ(p.getString(fits.c_str(), "k", "d"), "v");
     rawSet(section(tooLong), "k", REG_SZ, "v", 2);
     EXPECT_EQ(p.getString(tooLong.c_str(), "k", "d"), "d");
-    expectError21([&] { p.setValue(tooLong.c_str(), nullptr, nullptr); }, section(tooLong));
-    expectError21([&] { p.setValue(tooLong.c_str(), "k", nullptr); }, section(tooLong));
+    expectError21([&] { p.deleteSection(tooLong); }, section(tooLong));
+    expectError21([&] { p.deleteKey(tooLong, "k"); }, section(tooLong));
     EXPECT_TRUE(keyExists(section(tooLong)));
 }
 
 TEST_F(ProfileRegistry, DeletingASectionRemovesItsWholeTree) {
-    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    RegistryMirror p(std::string(kRegBase) + "\\TAVRO.INI");
     createKey(section("Deep\\a\\b\\c\\d\\e"));
     createKey(section("Deep\\a\\y"));
     createKey(section("Deep\\x"));
@@ -778,21 +776,21 @@ TEST_F(ProfileRegistry, DeletingASectionRemovesItsWholeTree) {
     rawSet(section("Deep\\a\\b"), "v", REG_SZ, "1", 2);
     rawSet(section("Deep"), "v", REG_SZ, "1", 2);
     createKey(section("Keep"));
-    sys::resetFaults();
-    p.setValue("Deep", nullptr, nullptr);
+    fault::resetFaults();
+    p.deleteSection("Deep");
     expectKeysBalanced();
-    EXPECT_EQ(sys::callCount(sys::Call::RegDeleteKeyA), 9u); // every key of the tree, once
+    EXPECT_EQ(fault::callCount(fault::Call::RegDeleteKeyA), 9u); // every key of the tree, once
     EXPECT_FALSE(keyExists(section("Deep")));
     EXPECT_TRUE(keyExists(section("Keep")));
 
     // A section without subkeys.
-    p.setValue("Keep", nullptr, nullptr);
+    p.deleteSection("Keep");
     EXPECT_FALSE(keyExists(section("Keep")));
     EXPECT_TRUE(keyExists(prefix));
 }
 
 TEST_F(ProfileRegistry, SubkeyNamesOfAnyLengthAreDeleted) {
-    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    RegistryMirror p(std::string(kRegBase) + "\\TAVRO.INI");
     const std::string long60 = "b" + std::string(59, 'n');
     const std::string long200(200, 'm');
     createKey(section("S\\a"));
@@ -800,74 +798,74 @@ TEST_F(ProfileRegistry, SubkeyNamesOfAnyLengthAreDeleted) {
     createKey(section("S\\" + long200));
     createKey(section("S\\c"));
     createKey(section("Keep"));
-    sys::resetFaults();
-    p.setValue("S", nullptr, nullptr);
+    fault::resetFaults();
+    p.deleteSection("S");
     expectKeysBalanced();
     EXPECT_FALSE(keyExists(section("S")));
     EXPECT_TRUE(keyExists(section("Keep")));
 }
 
 TEST_F(ProfileRegistry, FailuresRaiseError21AndCloseEveryKey) {
-    Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
+    RegistryMirror p(std::string(kRegBase) + "\\TAVRO.INI");
     struct Case {
         const char *name;
-        sys::Call call;
+        fault::Call call;
         unsigned nth;
     } cases[] = {
-        {"open of the section", sys::Call::RegOpenKeyExA, 1},
-        {"info of the section", sys::Call::RegQueryInfoKeyA, 1},
-        {"info of a subkey", sys::Call::RegQueryInfoKeyA, 3},
-        {"enumeration", sys::Call::RegEnumKeyExA, 2},
-        {"open of a subkey", sys::Call::RegOpenKeyExA, 3},
-        {"delete of a subkey", sys::Call::RegDeleteKeyA, 1},
-        {"delete of the section", sys::Call::RegDeleteKeyA, 4},
+        {"open of the section", fault::Call::RegOpenKeyExA, 1},
+        {"info of the section", fault::Call::RegQueryInfoKeyA, 1},
+        {"info of a subkey", fault::Call::RegQueryInfoKeyA, 3},
+        {"enumeration", fault::Call::RegEnumKeyExA, 2},
+        {"open of a subkey", fault::Call::RegOpenKeyExA, 3},
+        {"delete of a subkey", fault::Call::RegDeleteKeyA, 1},
+        {"delete of the section", fault::Call::RegDeleteKeyA, 4},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         createKey(section("T\\a\\b"));
         createKey(section("T\\c"));
-        sys::resetFaults();
-        sys::failCall(c.call, c.nth);
-        expectError21([&] { p.setValue("T", nullptr, nullptr); }, section("T"));
-        EXPECT_TRUE(sys::faultFired());
+        fault::resetFaults();
+        fault::failCall(c.call, c.nth);
+        expectError21([&] { p.deleteSection("T"); }, section("T"));
+        EXPECT_TRUE(fault::faultFired());
         // Failed opens leave nothing to close.
-        unsigned failedOpens = c.call == sys::Call::RegOpenKeyExA ? 1 : 0;
-        EXPECT_EQ(sys::callCount(sys::Call::RegCloseKey), sys::callCount(sys::Call::RegOpenKeyExA) - failedOpens);
+        unsigned failedOpens = c.call == fault::Call::RegOpenKeyExA ? 1 : 0;
+        EXPECT_EQ(fault::callCount(fault::Call::RegCloseKey), fault::callCount(fault::Call::RegOpenKeyExA) - failedOpens);
         EXPECT_TRUE(keyExists(section("T")));
-        sys::resetFaults();
+        fault::resetFaults();
         deleteTree(HKEY_LOCAL_MACHINE, section("T"));
     }
 
     // Reads that fail fall back to the default; writes and deletes that
     // fail raise Error 21 and change nothing.
-    p.setValue("U", "k", "v");
-    sys::resetFaults();
-    sys::failCall(sys::Call::RegQueryValueExA);
+    p.set("U", "k", "v");
+    fault::resetFaults();
+    fault::failCall(fault::Call::RegQueryValueExA);
     EXPECT_EQ(p.getString("U", "k", "d"), "d");
     expectKeysBalanced();
-    sys::resetFaults();
-    sys::failCall(sys::Call::RegSetValueExA);
-    expectError21([&] { p.setValue("U", "k", "w"); }, section("U"));
+    fault::resetFaults();
+    fault::failCall(fault::Call::RegSetValueExA);
+    expectError21([&] { p.set("U", "k", "w"); }, section("U"));
     expectKeysBalanced();
     EXPECT_EQ(p.getString("U", "k", "d"), "v");
-    sys::resetFaults();
-    sys::failCall(sys::Call::RegDeleteValueA);
-    expectError21([&] { p.setValue("U", "k", nullptr); }, section("U"));
+    fault::resetFaults();
+    fault::failCall(fault::Call::RegDeleteValueA);
+    expectError21([&] { p.deleteKey("U", "k"); }, section("U"));
     expectKeysBalanced();
     EXPECT_EQ(p.getString("U", "k", "d"), "v");
-    sys::resetFaults();
-    sys::failCall(sys::Call::RegCreateKeyExA);
-    expectError21([&] { p.setValue("V", "k", "v"); }, section("V"));
-    EXPECT_EQ(sys::callCount(sys::Call::RegCloseKey), 0u);
+    fault::resetFaults();
+    fault::failCall(fault::Call::RegCreateKeyExA);
+    expectError21([&] { p.set("V", "k", "v"); }, section("V"));
+    EXPECT_EQ(fault::callCount(fault::Call::RegCloseKey), 0u);
     EXPECT_FALSE(keyExists(section("V")));
 }
 
 TEST_F(ProfileRegistry, NoFileIsTouchedInRegistryMode) {
     std::string path = at("REG.INI");
     {
-        Profile p(path, Profile::RegistryMode);
-        p.addValue("rename", "NUL", "x");
-        EXPECT_EQ(p.findSection("rename"), -1);
+        RegistryMirror p(path);
+        EXPECT_EQ(p.getString("rename", "NUL", "d"), "d");
+        EXPECT_EQ(p.getInt("rename", "NUL", 3), 3);
     }
     EXPECT_EQ(dirEntries(), std::vector<std::string>{});
 }

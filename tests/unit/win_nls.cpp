@@ -1,3 +1,5 @@
+// The language file and the log through the platform: loading the catalog,
+// its errors, and what print and printTo put on the console and in the log.
 #include "app/nls.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,9 @@
-// Calls of the platform seam that do more than forward one Win32 call, under
-// Wine.
-#include "platform/sys.h"
+// Operations of the Win32 platform that do more than forward one Win32
+// call, under Wine.
+#include "platform/platform.h"
+#include "testing/fault.h"
+
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -37,14 +40,14 @@ long long asNumber(const FILETIME &ft) {
     return static_cast<long long>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
 }
 
-class FileSizeAndTime : public ::testing::Test {
+class PlatformInfo : public ::testing::Test {
   protected:
     void SetUp() override {
-        sys::resetFaults();
+        fault::resetFaults();
         ::CreateDirectoryA(kDir.c_str(), nullptr);
     }
     void TearDown() override {
-        sys::resetFaults();
+        fault::resetFaults();
         for (const char *name : {"A.INI", "B.INI", "SUB"}) {
             ::DeleteFileA(at(name).c_str());
             ::RemoveDirectoryA(at(name).c_str());
@@ -55,37 +58,40 @@ class FileSizeAndTime : public ::testing::Test {
 
 } // namespace
 
-TEST_F(FileSizeAndTime, GivesTheSizeAndLastWriteTimeOfAFile) {
+TEST_F(PlatformInfo, GivesTheSizeAndLastWriteTimeOfAFile) {
     const FILETIME written = fileTime(1999, 6, 15, 10);
     writeFile(at("A.INI"), std::string(1234, 'x'), written);
-    long long size = -1, time = -1;
-    ASSERT_TRUE(sys::GetFileSizeAndTime(at("A.INI").c_str(), &size, &time));
-    EXPECT_EQ(size, 1234);
-    EXPECT_EQ(time, asNumber(written));
+    platform::Result<platform::FileInfo> r = platform::current().info(at("A.INI"));
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.value.size, 1234u);
+    EXPECT_EQ(static_cast<long long>(r.value.written), asNumber(written));
+    EXPECT_FALSE(r.value.directory);
 
     // One second later, one byte fewer: both numbers follow.
     writeFile(at("A.INI"), std::string(1233, 'x'), fileTime(1999, 6, 15, 11));
-    ASSERT_TRUE(sys::GetFileSizeAndTime(at("A.INI").c_str(), &size, &time));
-    EXPECT_EQ(size, 1233);
-    EXPECT_EQ(time - asNumber(written), 10000000); // 100-ns units
+    r = platform::current().info(at("A.INI"));
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.value.size, 1233u);
+    EXPECT_EQ(static_cast<long long>(r.value.written) - asNumber(written), 10000000); // 100-ns units
 
     writeFile(at("B.INI"), "", written);
-    ASSERT_TRUE(sys::GetFileSizeAndTime(at("B.INI").c_str(), &size, &time));
-    EXPECT_EQ(size, 0);
+    r = platform::current().info(at("B.INI"));
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.value.size, 0u);
 }
 
-TEST_F(FileSizeAndTime, FileHeldOpenWithoutSharingIsStillSeen) {
+TEST_F(PlatformInfo, FileHeldOpenWithoutSharingIsStillSeen) {
     writeFile(at("A.INI"), "[A]\r\n", fileTime(2001, 1, 1, 0));
     HANDLE held = ::CreateFileA(at("A.INI").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                                 nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    long long size = -1, time = -1;
-    EXPECT_TRUE(sys::GetFileSizeAndTime(at("A.INI").c_str(), &size, &time));
-    EXPECT_EQ(size, 5);
+    const platform::Result<platform::FileInfo> r = platform::current().info(at("A.INI"));
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.value.size, 5u);
     ::CloseHandle(held);
 }
 
-TEST_F(FileSizeAndTime, MissingOrWildcardNamesAreNoEntryAndLeaveTheOutputs) {
+TEST_F(PlatformInfo, MissingOrWildcardNamesAreNoEntry) {
     writeFile(at("A.INI"), "[A]\r\n", fileTime(2001, 1, 1, 0));
     struct Case {
         std::string name;
@@ -101,32 +107,27 @@ TEST_F(FileSizeAndTime, MissingOrWildcardNamesAreNoEntryAndLeaveTheOutputs) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        long long size = 7, time = 8;
-        ::SetLastError(0);
-        EXPECT_FALSE(sys::GetFileSizeAndTime(c.name.c_str(), &size, &time));
-        EXPECT_EQ(::GetLastError(), c.error);
-        EXPECT_EQ(size, 7);
-        EXPECT_EQ(time, 8);
+        const platform::Result<platform::FileInfo> r = platform::current().info(c.name);
+        EXPECT_FALSE(r.ok());
+        EXPECT_EQ(r.code, c.error);
     }
 }
 
-TEST_F(FileSizeAndTime, ADirectoryIsAnEntryToo) {
+TEST_F(PlatformInfo, ADirectoryIsAnEntryToo) {
     ASSERT_TRUE(::CreateDirectoryA(at("SUB").c_str(), nullptr));
-    long long size = -1, time = -1;
-    EXPECT_TRUE(sys::GetFileSizeAndTime(at("SUB").c_str(), &size, &time));
-    EXPECT_EQ(size, 0);
-    EXPECT_GT(time, 0);
+    const platform::Result<platform::FileInfo> r = platform::current().info(at("SUB"));
+    ASSERT_TRUE(r.ok());
+    EXPECT_TRUE(r.value.directory);
+    EXPECT_EQ(r.value.size, 0u);
+    EXPECT_GT(r.value.written, 0u);
 }
 
-TEST_F(FileSizeAndTime, AnArmedFaultFailsTheCall) {
+TEST_F(PlatformInfo, AnArmedFaultFailsTheCall) {
     writeFile(at("A.INI"), "[A]\r\n", fileTime(2001, 1, 1, 0));
-    sys::failCall(sys::Call::GetFileSizeAndTime, 2, ERROR_NETWORK_BUSY);
-    long long size = -1, time = -1;
-    EXPECT_TRUE(sys::GetFileSizeAndTime(at("A.INI").c_str(), &size, &time));
-    size = -1;
-    ::SetLastError(0);
-    EXPECT_FALSE(sys::GetFileSizeAndTime(at("A.INI").c_str(), &size, &time));
-    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NETWORK_BUSY));
-    EXPECT_EQ(size, -1);
-    EXPECT_TRUE(sys::faultFired());
+    fault::failCall(fault::Call::FindFirstFileA, 2, ERROR_NETWORK_BUSY);
+    EXPECT_TRUE(platform::current().info(at("A.INI")).ok());
+    const platform::Result<platform::FileInfo> r = platform::current().info(at("A.INI"));
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(r.code, static_cast<platform::Code>(ERROR_NETWORK_BUSY));
+    EXPECT_TRUE(fault::faultFired());
 }

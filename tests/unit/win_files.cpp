@@ -6,11 +6,11 @@
 #include "harness.h"
 
 #include "text/paths.h"
-#include "platform/sys.h"
-#include "app/run.h"
+#include "testing/fault.h"
+#include "text/textkit.h"
 #include "text/error.h"
 #include "files/files.h"
-#include "files/files_internal.h"
+#include "files/operation.h"
 #include "text/subst.h"
 
 #include <windows.h>
@@ -161,13 +161,109 @@ std::string pidName(const char *prefix, char third, uint32_t pid) {
     return n;
 }
 
+using namespace files;
+using text::joinPath;
+
+// The run's file setup as the tests vary it, and what the operations
+// reported: whether anything waits for the restart.
+struct Cfg {
+    files::Setup setup;
+    int pending = 0;
+    Cfg() { setup.deferral = files::Deferral::Wininit; }
+    void setWindowsDirectory(const std::string &d) { setup.windowsDirectory = d; }
+    void setOsFamily(int family) { setup.deferral = files::deferralFor(family); }
+    void setDebug(int d) { setup.debug = d == 1; }
+    int replacementPending() const { return pending; }
+    void setReplacementPending(int v) { pending = v; }
+};
+
+// Carries out an operation the way the engine does: its trace lines go to
+// the standard output, a restart registration is noted, a failure raised.
+// Without a Cfg nothing can wait for the restart.
+int finish(const files::Result &r, Cfg *cfg) {
+    for (const std::string &line : r.trace) std::fputs(line.c_str(), stdout);
+    if (cfg && r.deferred) cfg->pending = 1;
+    if (r.error) throw *r.error;
+    return r.copied;
+}
+
+files::Setup setupOf(Cfg *cfg, const char *tempDirectory) {
+    files::Setup s;
+    if (cfg) s = cfg->setup;
+    else s.deferral = files::Deferral::None;
+    s.tempDirectory = tempDirectory ? tempDirectory : "";
+    return s;
+}
+
+int copyFile(const std::string &source, const std::string &destination, const char *tempDirectory, Cfg *cfg,
+             int force, int backup, const SubstituteClass *expand = nullptr) {
+    return finish(files::copy(setupOf(cfg, tempDirectory), source, destination, force, backup, expand), cfg);
+}
+int copyFileIn(const std::string &sourceDir, const std::string &destDir, const char *tempDirectory,
+               const std::string &sourceName, const std::string &destName, Cfg *cfg, int force, int backup,
+               const SubstituteClass *expand = nullptr) {
+    return copyFile(text::joinPath(sourceDir, sourceName), text::joinPath(destDir, destName), tempDirectory, cfg,
+                    force, backup, expand);
+}
+// A Cfg that is pending already stands for an operation one of whose
+// earlier steps waits for the restart.
+void renameFile(const std::string &source, const std::string &destination, Cfg *cfg, int force, int backup) {
+    if (cfg && cfg->pending) {
+        const files::Setup setup = setupOf(cfg, nullptr);
+        files::detail::Operation op(setup);
+        op.pending = true;
+        op.renameWhole(source, destination, force, backup);
+        return;
+    }
+    finish(files::rename(setupOf(cfg, nullptr), source, destination, force, backup), cfg);
+}
+void renameFileIn(const std::string &sourceDir, const std::string &destDir, const std::string &sourceName,
+                  const std::string &destName, Cfg *cfg, int force, int backup) {
+    renameFile(text::joinPath(sourceDir, sourceName), text::joinPath(destDir, destName), cfg, force, backup);
+}
+void eraseFile(const std::string &path, Cfg *cfg, int backup) {
+    if (cfg && cfg->pending) {
+        const files::Setup setup = setupOf(cfg, nullptr);
+        files::detail::Operation op(setup);
+        op.pending = true;
+        op.erase(path, backup);
+        return;
+    }
+    finish(files::erase(setupOf(cfg, nullptr), path, backup), cfg);
+}
+void eraseFileIn(const std::string &dir, const std::string &name, Cfg *cfg, int backup) {
+    eraseFile(text::joinPath(dir, name), cfg, backup);
+}
+// A registration alone asks for no restart.
+void deferMove(const std::string &source, const char *target, Cfg *cfg) {
+    const files::Result r = files::deferMove(setupOf(cfg, nullptr), source,
+                                             target ? std::optional<std::string>(target) : std::nullopt);
+    for (const std::string &line : r.trace) std::fputs(line.c_str(), stdout);
+    if (r.error) throw *r.error;
+}
+void deferMoveNT(const std::string &source, const char *target, Cfg *cfg) {
+    Cfg nt = cfg ? *cfg : Cfg();
+    nt.setOsFamily(2);
+    deferMove(source, target, &nt);
+}
+
+// The free staging name for a copy waiting for the restart: "TV" names
+// first, then "MT" names.
+std::optional<std::string> makeTempNameFor(const std::string &directory, uint32_t pid) {
+    std::optional<std::string> name = files::tempNameFromTemplate(directory, "TVXXXXXX", pid);
+    return name ? name : files::tempNameFromTemplate(directory, "MTXXXXXX", pid);
+}
+std::optional<std::string> makeTempName(const std::string &directory) {
+    return makeTempNameFor(directory, GetCurrentProcessId());
+}
+
 class FileOps : public ::testing::Test {
   protected:
     std::string root = kRoot, src, dst, tmp, win;
-    ConfigData cfg;
+    Cfg cfg;
 
     void SetUp() override {
-        sys::resetFaults();
+        fault::resetFaults();
         removeTree(root);
         CreateDirectoryA(root.c_str(), nullptr);
         src = root + "\\SRC";
@@ -180,7 +276,7 @@ class FileOps : public ::testing::Test {
         clearPendingMoves();
     }
     void TearDown() override {
-        sys::resetFaults();
+        fault::resetFaults();
         clearPendingMoves();
         removeTree(root);
     }
@@ -283,7 +379,7 @@ TEST_F(FileOps, CopyOverNewerDestinationNeedsForce) {
 
 TEST_F(FileOps, CopyOfLargeFileSpansSeveralBuffers) {
     // Two and a half transfer buffers.
-    const size_t size = tvpfile_detail::kTransferBufferSize * 5 / 2;
+    const size_t size = files::kTransferBufferSize * 5 / 2;
     std::string big;
     big.reserve(size);
     for (size_t i = 0; i < size; ++i) big += static_cast<char>(i * 7 + (i >> 8));
@@ -338,7 +434,7 @@ TEST_F(FileOps, ExclusivelyHeldDestinationCountsAsAbsentOnWin95Family) {
     setTime(dst + "\\X.DLL", kNew);
     HANDLE hold = CreateFileA((dst + "\\X.DLL").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(hold, INVALID_HANDLE_VALUE);
-    const CopyResult r = copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1);
+    const int r = copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1);
     CloseHandle(hold);
     EXPECT_EQ(r, Created);
     EXPECT_FALSE(exists(dst + "\\X.OLD"));
@@ -355,7 +451,7 @@ TEST_F(FileOps, ExclusivelyHeldDestinationIsRegisteredAsDelayedMoveOnNtFamily) {
     writeBytes(dst + "\\X.DLL", "held");
     HANDLE hold = CreateFileA((dst + "\\X.DLL").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(hold, INVALID_HANDLE_VALUE);
-    const CopyResult r = copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1);
+    const int r = copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1);
     CloseHandle(hold);
     EXPECT_EQ(r, Created);
     const auto moves = pendingMoves();
@@ -370,7 +466,7 @@ TEST_F(FileOps, DestinationInUseWithBackupRegistersBackupThenStagedCopy) {
     for (int family : {1, 2}) {
         SCOPED_TRACE(family);
         SetUp();
-        ConfigData local;
+        Cfg local;
         local.setWindowsDirectory(win);
         local.setOsFamily(family);
         writeBytes(src + "\\X.DLL", "new");
@@ -381,7 +477,7 @@ TEST_F(FileOps, DestinationInUseWithBackupRegistersBackupThenStagedCopy) {
         HANDLE hold =
             CreateFileA((dst + "\\X.DLL").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(hold, INVALID_HANDLE_VALUE);
-        const CopyResult r = copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &local, 0, 1);
+        const int r = copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &local, 0, 1);
         CloseHandle(hold);
         EXPECT_EQ(r, ReplacedOlder);
         EXPECT_EQ(local.replacementPending(), 1);
@@ -424,9 +520,9 @@ TEST_F(FileOps, OtherFamilyCannotDeferAndRaises29) {
         EXPECT_EQ(e.number, 29);
         EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
 
-        sys::failCall(sys::Call::DeleteFileA, 1, ERROR_SHARING_VIOLATION);
+        fault::failCall(fault::Call::DeleteFileA, 1, ERROR_SHARING_VIOLATION);
         e = raised([&] { eraseFile(dst + "\\B.TXT", &cfg, 0); });
-        sys::resetFaults();
+        fault::resetFaults();
         EXPECT_EQ(e.number, 29);
         EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
 
@@ -480,19 +576,16 @@ TEST_F(FileOps, NoFreeTemporaryNameRaises21WithTheDestination) {
     EXPECT_EQ(cfg.replacementPending(), 0);
 }
 
-TEST_F(FileOps, WithoutConfigDataAnUncreatableDestinationRaises21AndPrintsNothing) {
+// A copy that would have to be staged, with no directory to stage it in:
+// Error 21 naming the destination, which stays as it was.
+TEST_F(FileOps, WithoutTemporaryDirectoryAStagedCopyRaises21) {
     writeBytes(src + "\\X.DLL", "new");
     writeBytes(dst + "\\X.DLL", "old");
     setTime(src + "\\X.DLL", kNew);
     setTime(dst + "\\X.DLL", kOld);
-    StdoutCapture cap(root + "\\out.txt");
-    Error e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), nullptr, 0, 0); });
-    EXPECT_EQ(cap.finish(), "");
-    EXPECT_EQ(e.number, 21);
-    EXPECT_EQ(e.message, dst + "\\X.DLL");
-    // No temporary directory: the same with a run context.
     Error e2 = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", nullptr, &cfg, 0, 0); });
     EXPECT_EQ(e2.number, 21);
+    EXPECT_EQ(e2.message, dst + "\\X.DLL");
     EXPECT_EQ(readBytes(dst + "\\X.DLL"), "old");
     EXPECT_TRUE(tempFiles().empty());
 }
@@ -510,12 +603,12 @@ TEST_F(FileOps, MissingSourceRaises20) {
 TEST_F(FileOps, UnreadableTimesRaise28WithTheRightPath) {
     writeBytes(src + "\\X.DLL", "new");
     writeBytes(dst + "\\X.DLL", "old");
-    sys::failCall(sys::Call::GetDosFileTime, 1);
+    fault::failCall(fault::Call::GetDosFileTime, 1);
     Error e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1); });
     EXPECT_EQ(e.number, 28);
     EXPECT_EQ(e.message, src + "\\X.DLL");
-    sys::resetFaults();
-    sys::failCall(sys::Call::GetDosFileTime, 2);
+    fault::resetFaults();
+    fault::failCall(fault::Call::GetDosFileTime, 2);
     e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1); });
     EXPECT_EQ(e.number, 28);
     EXPECT_EQ(e.message, dst + "\\X.DLL");
@@ -535,7 +628,7 @@ SubstituteClass expansionList() {
 }
 
 struct CopyFault {
-    sys::Call call;
+    fault::Call call;
     unsigned nth;
     bool shortWrite;
     int number;
@@ -547,10 +640,10 @@ struct CopyFault {
 TEST_F(FileOps, FailedTransferRemovesThePartialFileAndRestoresTheOriginal) {
     // More than one transfer buffer, so that the second read and write happen.
     std::string big;
-    for (size_t i = 0; i < tvpfile_detail::kTransferBufferSize + 9000; ++i) big += static_cast<char>('a' + i % 26);
+    for (size_t i = 0; i < files::kTransferBufferSize + 9000; ++i) big += static_cast<char>('a' + i % 26);
     const CopyFault faults[] = {
-        {sys::Call::WriteFile, 2, true, 23, false}, {sys::Call::WriteFile, 1, false, 23, false},
-        {sys::Call::ReadFile, 2, false, 24, true},  {sys::Call::SetDosFileTime, 1, false, 27, false},
+        {fault::Call::WriteFile, 2, true, 23, false}, {fault::Call::WriteFile, 1, false, 23, false},
+        {fault::Call::ReadFile, 2, false, 24, true},  {fault::Call::SetDosFileTime, 1, false, 27, false},
     };
     const SubstituteClass list = expansionList();
     for (const CopyFault &f : faults) {
@@ -558,13 +651,13 @@ TEST_F(FileOps, FailedTransferRemovesThePartialFileAndRestoresTheOriginal) {
             // A plain copy, and one expanding its lines (the content has no
             // line end: one line, written in two pieces).
             for (const SubstituteClass *expand : {static_cast<const SubstituteClass *>(nullptr), &list}) {
-                SCOPED_TRACE(std::string(sys::callName(f.call)) + " backup " + std::to_string(backup) +
+                SCOPED_TRACE(std::string(fault::callName(f.call)) + " backup " + std::to_string(backup) +
                              (expand ? " expanded" : ""));
                 SetUp();
                 writeBytes(src + "\\X.DLL", big);
                 setTime(src + "\\X.DLL", kNew);
                 // A fresh destination: nothing may be left behind.
-                sys::failCall(f.call, f.nth, ERROR_DISK_FULL, f.shortWrite);
+                fault::failCall(f.call, f.nth, ERROR_DISK_FULL, f.shortWrite);
                 Error e = raised(
                     [&] { copyFile(src + "\\X.DLL", dst + "\\NEW.DLL", tmp.c_str(), &cfg, 0, backup, expand); });
                 EXPECT_EQ(e.number, f.number);
@@ -575,8 +668,8 @@ TEST_F(FileOps, FailedTransferRemovesThePartialFileAndRestoresTheOriginal) {
                 writeBytes(dst + "\\X.DLL", "the user's file");
                 setTime(dst + "\\X.DLL", kOld);
                 writeBytes(dst + "\\X.OLD", "older backup");
-                sys::resetFaults();
-                sys::failCall(f.call, f.nth, ERROR_DISK_FULL, f.shortWrite);
+                fault::resetFaults();
+                fault::failCall(f.call, f.nth, ERROR_DISK_FULL, f.shortWrite);
                 e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, backup, expand); });
                 if (backup) {
                     EXPECT_EQ(e.number, f.number);
@@ -590,8 +683,8 @@ TEST_F(FileOps, FailedTransferRemovesThePartialFileAndRestoresTheOriginal) {
                 }
                 EXPECT_EQ(readBytes(dst + "\\X.DLL"), "the user's file");
                 EXPECT_EQ(timeOf(dst + "\\X.DLL"), kOld);
-                EXPECT_TRUE(sys::faultFired());
-                sys::resetFaults();
+                EXPECT_TRUE(fault::faultFired());
+                fault::resetFaults();
             }
         }
     }
@@ -606,7 +699,7 @@ TEST_F(FileOps, AnySingleFailedCallKeepsTheUsersFile) {
         for (unsigned long k = 1; fired && k < 200; ++k) {
             SCOPED_TRACE("family " + std::to_string(family) + " call " + std::to_string(k));
             SetUp();
-            ConfigData local;
+            Cfg local;
             local.setWindowsDirectory(win);
             local.setOsFamily(family);
             writeBytes(src + "\\X.DLL", std::string(6000, 'n'));
@@ -614,11 +707,11 @@ TEST_F(FileOps, AnySingleFailedCallKeepsTheUsersFile) {
             writeBytes(dst + "\\X.DLL", "original");
             setTime(dst + "\\X.DLL", kOld);
             writeBytes(dst + "\\X.OLD", "older");
-            sys::resetFaults();
-            sys::failNthCall(k);
+            fault::resetFaults();
+            fault::failNthCall(k);
             Error e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &local, 0, 1); });
-            fired = sys::faultFired();
-            sys::resetFaults();
+            fired = fault::faultFired();
+            fault::resetFaults();
             const std::string now = readBytes(dst + "\\X.DLL");
             const std::string old = readBytes(dst + "\\X.OLD");
             if (now == std::string(6000, 'n')) {
@@ -639,7 +732,7 @@ TEST_F(FileOps, AnySingleFailedCallKeepsTheUsersFile) {
 
 TEST_F(FileOps, RefusedDelayedMoveRaises29AndDropsTheStagedCopy) {
     cfg.setOsFamily(2);
-    sys::failCall(sys::Call::MoveFileExA, 1);
+    fault::failCall(fault::Call::MoveFileExA, 1);
     Error e = raised([&] { deferMoveNT(dst + "\\X.DLL", nullptr, &cfg); });
     EXPECT_EQ(e.number, 29);
     EXPECT_EQ(e.message, dst + "\\X.DLL");
@@ -649,8 +742,8 @@ TEST_F(FileOps, RefusedDelayedMoveRaises29AndDropsTheStagedCopy) {
     writeBytes(dst + "\\X.DLL", "old");
     setTime(src + "\\X.DLL", kNew);
     setTime(dst + "\\X.DLL", kOld);
-    sys::resetFaults();
-    sys::failCall(sys::Call::MoveFileExA, 1);
+    fault::resetFaults();
+    fault::failCall(fault::Call::MoveFileExA, 1);
     e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 0); });
     EXPECT_EQ(e.number, 29);
     EXPECT_EQ(upper(e.message), upper(firstTempName()));
@@ -750,7 +843,7 @@ TEST_F(FileOps, ExpandedCopyIsTheOneMadeNowOrStaged) {
 // A work file that a copy cut short left beside its destination is removed
 // by the next copy into that directory; other files are not.
 TEST_F(FileOps, WorkFilesLeftByAnInterruptedCopyAreRemoved) {
-    using tvpfile_detail::isWorkFileName;
+    using files::isWorkFileName;
     EXPECT_TRUE(isWorkFileName("~C0k.h40"));
     EXPECT_TRUE(isWorkFileName("~CZV.VVV"));
     EXPECT_FALSE(isWorkFileName("~C0w.h40")); // "w" is no digit of the name
@@ -821,20 +914,6 @@ TEST_F(FileOps, RenameWithBackupAndNoDestinationIsDoneAtOnce) {
     }
 }
 
-// Once a step of the operation is pending, the backup move of a missing
-// destination is still registered before the rename: the destination may
-// be put in place at the restart by the earlier registration.
-TEST_F(FileOps, RenameWithBackupOfMissingDestinationKeepsTheOrderWhenPending) {
-    writeBytes(src + "\\A.TXT", "a");
-    cfg.setReplacementPending(1);
-    renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 0, 1);
-    EXPECT_EQ(cfg.replacementPending(), 1);
-    EXPECT_TRUE(exists(src + "\\A.TXT"));
-    EXPECT_FALSE(exists(dst + "\\B.TXT"));
-    EXPECT_EQ(renameLines(), (std::vector<std::string>{dst + "\\B.OLD=" + dst + "\\B.TXT",
-                                                        dst + "\\B.TXT=" + src + "\\A.TXT"}));
-}
-
 TEST_F(FileOps, RenameOntoExistingDestinationIsRegisteredWithReplacement) {
     cfg.setOsFamily(2);
     writeBytes(src + "\\A.TXT", "a");
@@ -870,19 +949,21 @@ TEST_F(FileOps, OncePendingEveryLaterStepIsDeferredInOrder) {
     EXPECT_EQ(renameLines().back(), "NUL=" + src + "\\A.TXT");
 }
 
-TEST_F(FileOps, RenameWithoutConfigDataRaises26) {
+// Without a deferral (a system family that has none) what would have to
+// wait for the restart fails with Error 29 and changes nothing.
+TEST_F(FileOps, RenameWithoutDeferralRaises29) {
     writeBytes(src + "\\A.TXT", "a");
     writeBytes(dst + "\\B.TXT", "b");
     // The backup rename of the existing destination fails.
-    sys::failCall(sys::Call::MoveFileA, 1, ERROR_SHARING_VIOLATION);
+    fault::failCall(fault::Call::MoveFileA, 1, ERROR_SHARING_VIOLATION);
     Error e = raised([&] { renameFile(src + "\\A.TXT", dst + "\\B.TXT", nullptr, 0, 1); });
-    EXPECT_TRUE(sys::faultFired());
-    sys::resetFaults();
-    EXPECT_EQ(e.number, 26);
+    EXPECT_TRUE(fault::faultFired());
+    fault::resetFaults();
+    EXPECT_EQ(e.number, 29);
     EXPECT_EQ(e.message, dst + "\\B.TXT");
     EXPECT_TRUE(exists(src + "\\A.TXT"));
     e = raised([&] { renameFile(src + "\\A.TXT", dst + "\\B.TXT", nullptr, 0, 0); });
-    EXPECT_EQ(e.number, 26);
+    EXPECT_EQ(e.number, 29);
     EXPECT_EQ(e.message, src + "\\A.TXT");
     EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
 }
@@ -940,7 +1021,7 @@ TEST_F(FileOps, EraseWithBackupIsDoneOnceTheFileIsMovedAside) {
     EXPECT_EQ(cfg.replacementPending(), 0);
     EXPECT_FALSE(exists(win + "\\WININIT.INI"));
 
-    ConfigData nt;
+    Cfg nt;
     nt.setOsFamily(2);
     writeBytes(dst + "\\B.TXT", "b");
     eraseFile(dst + "\\B.TXT", &nt, 1);
@@ -949,7 +1030,7 @@ TEST_F(FileOps, EraseWithBackupIsDoneOnceTheFileIsMovedAside) {
     EXPECT_EQ(nt.replacementPending(), 0);
     EXPECT_TRUE(pendingMoves().empty());
 
-    // Without ConfigData too.
+    // Without a setup too.
     writeBytes(dst + "\\C.TXT", "c");
     eraseFileIn(dst, "C.TXT", nullptr, 1);
     EXPECT_FALSE(exists(dst + "\\C.TXT"));
@@ -964,21 +1045,21 @@ TEST_F(FileOps, EraseWithBackupIsDoneOnceTheFileIsMovedAside) {
 // When the backup rename itself has to wait, the deletion waits after it.
 TEST_F(FileOps, EraseWithBackupRenameDeferredRegistersTheDeletionAfterIt) {
     writeBytes(dst + "\\A.TXT", "a");
-    sys::failCall(sys::Call::MoveFileA, 1, ERROR_SHARING_VIOLATION);
+    fault::failCall(fault::Call::MoveFileA, 1, ERROR_SHARING_VIOLATION);
     eraseFile(dst + "\\A.TXT", &cfg, 1);
-    EXPECT_TRUE(sys::faultFired());
-    sys::resetFaults();
+    EXPECT_TRUE(fault::faultFired());
+    fault::resetFaults();
     EXPECT_EQ(readBytes(dst + "\\A.TXT"), "a");
     EXPECT_EQ(cfg.replacementPending(), 1);
     EXPECT_EQ(renameLines(), (std::vector<std::string>{dst + "\\A.OLD=" + dst + "\\A.TXT",
                                                         "NUL=" + dst + "\\A.TXT"}));
 
-    ConfigData nt;
+    Cfg nt;
     nt.setOsFamily(2);
     writeBytes(dst + "\\B.TXT", "b");
-    sys::failCall(sys::Call::MoveFileA, 1, ERROR_SHARING_VIOLATION);
+    fault::failCall(fault::Call::MoveFileA, 1, ERROR_SHARING_VIOLATION);
     eraseFile(dst + "\\B.TXT", &nt, 1);
-    sys::resetFaults();
+    fault::resetFaults();
     EXPECT_EQ(nt.replacementPending(), 1);
     EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
     const auto moves = pendingMoves();
@@ -992,12 +1073,12 @@ TEST_F(FileOps, EraseWithBackupRenameDeferredRegistersTheDeletionAfterIt) {
 TEST_F(FileOps, EraseOfFileInUseIsDeferredOrRaises25) {
     cfg.setOsFamily(2);
     writeBytes(dst + "\\A.TXT", "a");
-    sys::failCall(sys::Call::DeleteFileA, 1);
-    Error e = raised([&] { eraseFile(dst + "\\A.TXT", nullptr, 0); });
-    EXPECT_EQ(e.number, 25);
+    fault::failCall(fault::Call::DeleteFileA, 1);
+    Error e = raised([&] { eraseFile(dst + "\\A.TXT", nullptr, 0); }); // no deferral
+    EXPECT_EQ(e.number, 29);
     EXPECT_EQ(e.message, dst + "\\A.TXT");
-    sys::resetFaults();
-    sys::failCall(sys::Call::DeleteFileA, 1);
+    fault::resetFaults();
+    fault::failCall(fault::Call::DeleteFileA, 1);
     cfg.setDebug(1);
     StdoutCapture cap(root + "\\out.txt");
     eraseFile(dst + "\\A.TXT", &cfg, 0);
@@ -1013,16 +1094,16 @@ TEST_F(FileOps, EraseOfFileInUseIsDeferredOrRaises25) {
 // a file gone meanwhile is simply erased.
 TEST_F(FileOps, EraseFailingOnTheNameRaises25AndRegistersNothing) {
     writeBytes(dst + "\\A.TXT", "a");
-    sys::failCall(sys::Call::DeleteFileA, 1, ERROR_INVALID_NAME);
+    fault::failCall(fault::Call::DeleteFileA, 1, ERROR_INVALID_NAME);
     Error e = raised([&] { eraseFile(dst + "\\A.TXT", &cfg, 0); });
-    EXPECT_TRUE(sys::faultFired());
-    sys::resetFaults();
+    EXPECT_TRUE(fault::faultFired());
+    fault::resetFaults();
     EXPECT_EQ(e.number, 25);
     EXPECT_EQ(e.message, dst + "\\A.TXT");
-    sys::failCall(sys::Call::DeleteFileA, 1, ERROR_FILE_NOT_FOUND);
+    fault::failCall(fault::Call::DeleteFileA, 1, ERROR_FILE_NOT_FOUND);
     e = raised([&] { eraseFile(dst + "\\A.TXT", &cfg, 0); });
-    EXPECT_TRUE(sys::faultFired());
-    sys::resetFaults();
+    EXPECT_TRUE(fault::faultFired());
+    fault::resetFaults();
     EXPECT_EQ(e.number, -1);
     EXPECT_EQ(readBytes(dst + "\\A.TXT"), "a");
     EXPECT_EQ(cfg.replacementPending(), 0);
@@ -1058,8 +1139,7 @@ TEST_F(FileOps, OverlongWininitLineIsRefusedRatherThanCut) {
 // ---- temporary names -------------------------------------------------------------------
 
 TEST_F(FileOps, TemporaryNamesFromTheProcessIdentifier) {
-    using tvpfile_detail::makeTempNameFor;
-    EXPECT_EQ(makeTempNameFor(tmp, 4660), tmp + "\\TV0k.h40");
+        EXPECT_EQ(makeTempNameFor(tmp, 4660), tmp + "\\TV0k.h40");
     EXPECT_EQ(makeTempNameFor(tmp + "\\", 4660), tmp + "\\TV0k.h40");
     writeBytes(tmp + "\\TV0k.h40", "");
     EXPECT_EQ(makeTempNameFor(tmp, 4660), tmp + "\\TVak.h40");
@@ -1082,14 +1162,14 @@ TEST_F(FileOps, TemporaryNamesFromTheProcessIdentifier) {
 }
 
 TEST_F(FileOps, BackupNameReplacesTheExtension) {
-    using tvpfile_detail::backupNameOf;
+    using files::backupNameOf;
     EXPECT_EQ(backupNameOf("C:\\WINDOWS\\SYSTEM\\X.DLL"), "C:\\WINDOWS\\SYSTEM\\X.OLD");
     EXPECT_EQ(backupNameOf("C:\\A.B\\NOEXT"), "C:\\A.B\\NOEXT.OLD");
     const std::string longPath = "C:\\" + std::string(254, 'x') + ".Z";
     ASSERT_EQ(longPath.size(), 259u);
     const std::string b = backupNameOf(longPath);
     EXPECT_EQ(b, "C:\\" + std::string(254, 'x') + ".OLD");
-    EXPECT_GT(b.size(), tvpfile_detail::kPathMax);
+    EXPECT_GT(b.size(), text::kPathMax);
 }
 
 } // namespace

@@ -1,0 +1,242 @@
+// The run driver: file names from the program's own path, message catalog,
+// run context, command line, run settings, banner, the engine, and what the
+// run came to: follow-on programs and the exit status.
+//
+// Exit status: 1 for every failure that ends the run (including any Error
+// that reaches the driver); 0 when a follow-on program was started, and 0
+// for a run that ends normally. A run that needs a restart of Windows but
+// started no reboot program (none configured, or it could not be started)
+// ends with 3010, the "succeeded, restart required" code that software
+// deployment tools understand, so that an unattended caller learns that
+// the machine still has to be restarted.
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/check_switch.h"
+#include "app/nls.h"
+#include "app/run.h"
+#include "engine/executor.h"
+#include "platform/platform.h"
+#include "text/error.h"
+#include "text/patchmodel.h"
+#include "text/paths.h"
+#include "text/textkit.h"
+
+namespace app {
+namespace {
+
+const char *const kVersion = "v2.00 Beta 6N";
+constexpr size_t kProgramPathMax = 255; // characters of the program path
+constexpr int kStatusRestartRequired = 3010;
+// Messages appended to the language file after the original list.
+constexpr int kMessageLogRefused = 37;
+constexpr int kMessageProfilePathTooLong = 38;
+
+// The files a run is made of, named after the running program.
+struct Kit {
+    std::string program, directory, languageFile, profile;
+};
+
+// Full path of the running program, at most 255 characters. The argument
+// list's first element stands in when the system gives no module path.
+std::string programPath(const char *argv0) {
+    std::string path = platform::current().moduleFileName().value_or(argv0 ? std::string(argv0) : std::string());
+    if (path.size() > kProgramPathMax) path.resize(kProgramPathMax);
+    return path;
+}
+
+// Switches i, d and p; each argument is tested against all three. A
+// profile path longer than a path may be is refused: false (message 38),
+// before anything is opened under it.
+bool applySwitches(int argc, char **argv, engine::Options &options, std::string &profilePath, NLSClass &messages) {
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        if (!arg) continue;
+        const size_t length = std::strlen(arg);
+        if (length >= 1 && text::lower(arg[0]) == 'i') options.interactive = 1;
+        if (length >= 2 && text::lower(arg[1]) == 'd') options.debug = 1;
+        if (length < 2 || text::lower(arg[1]) != 'p') continue;
+        if (length == 2) {
+            // The path is the next argument; without one nothing changes.
+            if (i + 1 < argc && argv[i + 1]) profilePath = argv[++i];
+        } else {
+            profilePath = arg + 2;
+        }
+        if (profilePath.size() > text::kPathMax) {
+            messages.printTo(stderr, "\n%c%s: %s\n", text::kBell, messages.getMessage(kMessageProfilePathTooLong),
+                             profilePath.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// The installation profile, read once; a profile that cannot be read is
+// an empty one.
+patch::Model readProfile(const std::string &path) {
+    const platform::Result<std::string> bytes = platform::current().readAll(path);
+    return patch::parse(bytes.ok() ? bytes.value : std::string());
+}
+
+// The objects of the run.
+struct Run {
+    std::unique_ptr<NLSClass> messages;
+    std::unique_ptr<RunConfig> config;
+    std::string profilePath;
+
+    // Release order: the log, the system TAVRO.INI, the product's TAVRO.INI.
+    // The catalog stays for what is printed after that.
+    void release() {
+        if (messages) messages->setLogFile(nullptr, 0);
+        if (config) {
+            config->systemIni.reset();
+            config->productIni.reset();
+        }
+    }
+};
+
+// The settings of [Patch] that the driver uses, and the log: refused when
+// it would overwrite a file the run needs. True when it was refused.
+bool applySettings(Run &run, const Kit &kit, const patch::Settings &settings) {
+    RunConfig &config = *run.config;
+    config.options.force = settings.force.value;
+    config.options.backup = settings.backup.value;
+    config.rebootProgram = settings.rebootProgram.value.substr(0, text::kPathMax);
+    config.failedProgram = settings.failedProgram.value.substr(0, text::kPathMax);
+    const std::string &logFile = settings.logFile.value;
+    bool refused = false;
+    if (!logFile.empty()) {
+        std::vector<std::string> kitFiles{kit.program, kit.languageFile, run.profilePath};
+        for (const std::string *name : {&config.rebootProgram, &config.failedProgram})
+            for (const std::string &candidate : followOnCandidates(config.machine.programDirectory, *name))
+                kitFiles.push_back(candidate);
+        refused = isRefusedLogPath(logFile, config.machine.programDirectory, kitFiles);
+    }
+    run.messages->setLogFile(logFile.empty() || refused ? nullptr : logFile.c_str(), settings.appendLog.value);
+    return refused;
+}
+
+// A run that did not apply: the failed program when interactive, or the
+// messages that say why. Status 0 when the failed program started.
+int refuse(Run &run, bool alreadyInstalled) {
+    RunConfig &config = *run.config;
+    NLSClass &messages = *run.messages;
+    if (!config.options.isInteractive()) return 1;
+    if (startFollowOnProgram(config.machine.programDirectory, config.failedProgram)) return 0;
+    // One that cannot be started leaves the messages to be shown as
+    // without one.
+    if (alreadyInstalled)
+        messages.printTo(stderr, "\n%c%s\n", text::kBell, messages.getMessage(11));
+    else
+        messages.printTo(stderr, "\n%c%s\n%s\n", text::kBell, messages.getMessage(9), messages.getMessage(10));
+    return 1;
+}
+
+// The end of a run that applied: the closing line, and the restart.
+int finishApplied(Run &run, const engine::RunState &state) {
+    NLSClass &messages = *run.messages;
+    messages.print("%s\n", messages.getMessage(7));
+    if (state.rebootNeeded != 1) {
+        run.release();
+        return 0;
+    }
+    if (!state.rebootProgram.empty()) {
+        const bool logged = messages.logOpen();
+        const std::string logFile = messages.logFileName();
+        run.release();
+        if (startFollowOnProgram(run.config->machine.programDirectory, state.rebootProgram)) return 0;
+        // It could not be started: the run ends as without one, and the
+        // log receives the rest of it.
+        if (logged) messages.setLogFile(logFile.c_str(), 1);
+    }
+    messages.print("%s\n", messages.getMessage(8));
+    run.release();
+    return kStatusRestartRequired;
+}
+
+int runEngine(Run &run, const patch::Model &model) {
+    RunConfig &config = *run.config;
+    engine::Reporter reporter(run.messages->catalog(), *run.messages, config.options.isDebug());
+    engine::Context context(config.machine, config.options, reporter, change::noChanges());
+    context.systemIni = config.systemIni.get();
+    context.productIni = config.productIni.get();
+    engine::RunState state;
+    state.rebootProgram = config.rebootProgram;
+    engine::Executor(context, model).run(state);
+    switch (state.end) {
+    case engine::End::Applied: return finishApplied(run, state);
+    case engine::End::AlreadyInstalled: return refuse(run, true);
+    case engine::End::DoesNotApply: return refuse(run, false);
+    case engine::End::NoWorkDirectory: return 1;
+    case engine::End::CriticalError: break;
+    }
+    reportCriticalError(*state.error);
+    return 1;
+}
+
+// From the catalog to the end of the run; an Error not handled on the way
+// reaches the caller.
+int runProtected(Run &run, int argc, char **argv, const Kit &kit) {
+    try {
+        run.messages = std::make_unique<NLSClass>(kit.languageFile);
+    } catch (const std::bad_alloc &) {
+        throw Error(1, static_cast<int>(sizeof(NLSClass)), "tavupd", __LINE__);
+    }
+    NLSClass &messages = *run.messages;
+    if (!messages.load()) return 1;
+
+    const std::optional<std::string> windowsDirectory = platform::current().windowsDirectory();
+    if (!windowsDirectory) {
+        // Message 28 goes straight to the standard error stream, not to the log.
+        std::fprintf(stderr, "%c%s\n", text::kBell, messages.getMessage(28));
+        std::fflush(stderr);
+        return 1;
+    }
+    run.config = loadRunConfig(*windowsDirectory, change::noChanges());
+    RunConfig &config = *run.config;
+    config.machine.programDirectory = kit.directory.substr(0, text::kPathMax);
+    run.profilePath = kit.profile;
+    if (!applySwitches(argc, argv, config.options, run.profilePath, messages)) return 1;
+
+    const patch::Model model = readProfile(run.profilePath);
+    const bool logRefused = applySettings(run, kit, model.settings);
+    messages.print("%s %s\n", messages.getMessage(3), kVersion);
+    if (logRefused)
+        messages.printTo(stderr, "\n%c%s: %s\n", text::kBell, messages.getMessage(kMessageLogRefused),
+                         model.settings.logFile.value.c_str());
+    if (config.options.isDebug()) messages.print("Compiled: %s %s\n", __DATE__, __TIME__);
+    return runEngine(run, model);
+}
+
+} // namespace
+
+int run(int argc, char **argv, const platform::Win32Calls &calls) {
+    platform::Win32Platform win32(calls);
+    platform::Install install(win32);
+
+    Kit kit;
+    kit.program = programPath(argc > 0 ? argv[0] : nullptr);
+    kit.directory = text::folderOf(kit.program);
+    kit.languageFile = text::withExtension(kit.program, ".MSG");
+    kit.profile = text::withExtension(kit.program, ".DAT");
+    // -c only reads the profile and the kit directory: it branches off
+    // before the catalog, the run context and the log touch the machine.
+    if (checkSwitchGiven(argc, argv)) return runProfileCheck(argc, argv, kit.directory, kit.profile);
+
+    Run state;
+    try {
+        return runProtected(state, argc, argv, kit);
+    } catch (const Error &error) {
+        reportCriticalError(error);
+    } catch (const std::bad_alloc &) {
+        // Memory ran out outside the places that name the object they
+        // create: reported as allocation failure of unknown size.
+        reportCriticalError(Error(1, 0, "tavupd", __LINE__));
+    }
+    return 1;
+}
+
+} // namespace app

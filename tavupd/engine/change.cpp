@@ -1,0 +1,10 @@
+#include "engine/change.h"
+
+namespace change {
+
+ChangeSink &noChanges() {
+    static ChangeSink none;
+    return none;
+}
+
+} // namespace change
