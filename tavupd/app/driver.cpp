@@ -40,6 +40,9 @@ struct Kit {
     std::string program, directory, languageFile, profile;
 };
 
+// The messages the driver prints, in the reporter's forms.
+engine::Reporter reporter(NLSClass &messages) { return engine::Reporter(messages.catalog(), messages, false); }
+
 // Full path of the running program, at most 255 characters. The argument
 // list's first element stands in when the system gives no module path.
 std::string programPath(const char *argv0) {
@@ -66,8 +69,7 @@ bool applySwitches(int argc, char **argv, engine::Options &options, std::string 
             profilePath = arg + 2;
         }
         if (profilePath.size() > text::kPathMax) {
-            messages.printTo(stderr, "\n%c%s: %s\n", text::kBell, messages.getMessage(kMessageProfilePathTooLong),
-                             profilePath.c_str());
+            reporter(messages).message(kMessageProfilePathTooLong, profilePath);
             return false;
         }
     }
@@ -129,9 +131,9 @@ int refuse(Run &run, bool alreadyInstalled) {
     // One that cannot be started leaves the messages to be shown as
     // without one.
     if (alreadyInstalled)
-        messages.printTo(stderr, "\n%c%s\n", text::kBell, messages.getMessage(11));
+        reporter(messages).message(11);
     else
-        messages.printTo(stderr, "\n%c%s\n%s\n", text::kBell, messages.getMessage(9), messages.getMessage(10));
+        reporter(messages).messages(9, 10);
     return 1;
 }
 
@@ -205,8 +207,7 @@ int runProtected(Run &run, int argc, char **argv, const Kit &kit) {
     const bool logRefused = applySettings(run, kit, model.settings);
     messages.print("%s %s\n", messages.getMessage(3), kVersion);
     if (logRefused)
-        messages.printTo(stderr, "\n%c%s: %s\n", text::kBell, messages.getMessage(kMessageLogRefused),
-                         model.settings.logFile.value.c_str());
+        reporter(messages).message(kMessageLogRefused, model.settings.logFile.value);
     if (config.options.isDebug()) messages.print("Compiled: %s %s\n", __DATE__, __TIME__);
     return runEngine(run, model);
 }

@@ -9,11 +9,12 @@
 #include "engine/reporter.h"
 #include "platform/platform.h"
 #include "text/catalog.h"
+#include "text/textkit.h"
 
 class NLSClass : public engine::Output {
   public:
     static constexpr size_t kLanguageFileMax = 80; // characters of the language file path
-    static constexpr size_t kLogFileMax = 259;
+    static constexpr size_t kLogFileMax = text::kPathMax;
 
     // A path longer than kLanguageFileMax characters is kept cut to that
     // length, and load() refuses it with an error that names the reason.

@@ -6,6 +6,8 @@
 #include <limits>
 #include <new>
 
+#include "text/textkit.h"
+
 namespace platform {
 namespace {
 
@@ -365,9 +367,7 @@ Code Win32Platform::makeDirectory(const std::string &path) {
 
 Result<std::vector<DirEntry>> Win32Platform::list(const std::string &directory) {
     Result<std::vector<DirEntry>> r;
-    std::string pattern = directory;
-    if (pattern.empty() || pattern.back() != '\\') pattern += '\\';
-    pattern += "*.*";
+    const std::string pattern = text::joinPath(directory, "*.*");
     WIN32_FIND_DATAA data{};
     FindHandle find(calls_, calls_.FindFirstFileA(pattern.c_str(), &data));
     if (!find.valid()) {

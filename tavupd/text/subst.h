@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "text/textkit.h"
+
 struct SubstituteEntry {
     std::string name;  // at most SubstituteClass::kNameMax characters
     std::string value; // at most SubstituteClass::kValueMax characters
@@ -15,7 +17,7 @@ class SubstituteClass {
     // Longer names and values are cut to these lengths. A value holds a
     // whole directory path.
     static constexpr size_t kNameMax = 80;
-    static constexpr size_t kValueMax = 259;
+    static constexpr size_t kValueMax = text::kPathMax;
     // Longest text substitute() gives by default: an expanded value or field
     // is cut to this length.
     static constexpr size_t kTextMax = 1023;
