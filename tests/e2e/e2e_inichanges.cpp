@@ -16,7 +16,6 @@ using namespace e2e;
 
 namespace {
 
-const std::string kBanner = "Tavro Patch Update Installer v2.00 Beta 6N\r\n";
 const std::string kComplete = "Patch update installation complete.\r\n";
 const std::string kSettingsKey = "SOFTWARE\\Korvek\\KorvekDSP\\TAVRO.INI";
 const std::string kProductIni = "C:\\TAVRO\\TAVRO.INI";

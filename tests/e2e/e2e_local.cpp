@@ -15,7 +15,6 @@ using namespace e2e;
 
 namespace {
 
-const std::string kBanner = "Tavro Patch Update Installer v2.00 Beta 6N\r\n";
 const std::string kComplete = "Patch update installation complete.\r\n";
 const std::string kRestart =
     "Windows must be restarted for the changes to take effect. Please restart Windows now.\r\n";

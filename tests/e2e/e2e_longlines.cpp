@@ -15,7 +15,6 @@ using namespace e2e;
 
 namespace {
 
-const std::string kBanner = "Tavro Patch Update Installer v2.00 Beta 6N\r\n";
 const std::string kComplete = "Patch update installation complete.\r\n";
 // Message 18 naming a line that is too long by its key.
 std::string overlong(const std::string &key) { return "\r\n\a" + message(18) + ": " + key + "\r\n"; }

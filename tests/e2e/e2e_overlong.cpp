@@ -16,7 +16,6 @@ using namespace e2e;
 
 namespace {
 
-const std::string kBanner = "Tavro Patch Update Installer v2.00 Beta 6N\r\n";
 const std::string kComplete = "Patch update installation complete.\r\n";
 const std::string kInvalid = "\r\n\aInvalid line or missing section in the installation profile\r\n";
 

@@ -13,7 +13,6 @@ using namespace e2e;
 
 namespace {
 
-const std::string kBanner = "Tavro Patch Update Installer v2.00 Beta 6N\r\n";
 const std::string kComplete = "Patch update installation complete.\r\n";
 
 // A profile whose one condition set holds on Windows 98 and runs [Main].

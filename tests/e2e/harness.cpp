@@ -31,19 +31,6 @@ std::string quoteArg(const std::string &a) {
     return q + "\"";
 }
 
-// Deletes a key and everything below it; missing keys are fine.
-void deleteKeyTree(HKEY root, const std::string &path) {
-    HKEY k;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) return;
-    for (;;) {
-        char name[512];
-        DWORD len = sizeof name;
-        if (RegEnumKeyExA(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        deleteKeyTree(k, name);
-    }
-    RegCloseKey(k);
-    RegDeleteKeyA(root, path.c_str());
-}
 
 const char *kPendingKey = "System\\CurrentControlSet\\Control\\Session Manager";
 
@@ -234,6 +221,19 @@ void makeDirs(const std::string &path) {
     std::string parent = parentOf(path);
     if (!parent.empty() && parent.size() > 2) makeDirs(parent);
     CreateDirectoryA(path.c_str(), nullptr);
+}
+
+void deleteKeyTree(HKEY root, const std::string &path) {
+    HKEY k;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) return;
+    for (;;) {
+        char name[512];
+        DWORD len = sizeof name;
+        if (RegEnumKeyExA(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        deleteKeyTree(k, name);
+    }
+    RegCloseKey(k);
+    RegDeleteKeyA(root, path.c_str());
 }
 
 void removeTree(const std::string &path) {

@@ -13,6 +13,9 @@
 
 namespace e2e {
 
+// The first line of every run with the shipped language file.
+inline const std::string kBanner = "Tavro Patch Update Installer v2.00 Beta 6N\r\n";
+
 // Paths of the build's products (Windows paths).
 std::string tavupdExe();     // TAVUPD.EXE
 std::string tavupdFaultExe(); // the build with the fault-injection hook
@@ -83,6 +86,8 @@ std::optional<std::string> readFile(const std::string &path);
 void writeFile(const std::string &path, const std::string &bytes);
 void makeDirs(const std::string &path);
 void removeTree(const std::string &path);
+// Deletes a registry key with everything below it; a missing key is fine.
+void deleteKeyTree(HKEY root, const std::string &path);
 // Last-write time as packed DOS date/time, and setting it.
 bool getDosTime(const std::string &path, WORD &date, WORD &time);
 void setDosTime(const std::string &path, WORD date, WORD time);

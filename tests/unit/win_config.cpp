@@ -2,6 +2,7 @@
 // the system TAVRO.INI, and follow-on programs that cannot start.
 #include <gtest/gtest.h>
 
+#include "harness.h"
 #include "testing/fault.h"
 #include "app/run.h"
 #include "profile/profile.h"
@@ -13,30 +14,14 @@
 
 using namespace app;
 
+using e2e::deleteKeyTree;
+using e2e::removeTree;
+
 namespace {
 
 const char *const kWork = "C:\\E2E\\UNITCFG";
 const char *const kRegistryKey = "SOFTWARE\\Korvek\\KorvekDSP\\TAVRO.INI";
 
-void removeTree(const std::string &path) {
-    DWORD a = GetFileAttributesA(path.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES) return;
-    if (a & FILE_ATTRIBUTE_DIRECTORY) {
-        WIN32_FIND_DATAA fd;
-        HANDLE f = FindFirstFileA((path + "\\*").c_str(), &fd);
-        if (f != INVALID_HANDLE_VALUE) {
-            do {
-                std::string n = fd.cFileName;
-                if (n != "." && n != "..") removeTree(path + "\\" + n);
-            } while (FindNextFileA(f, &fd));
-            FindClose(f);
-        }
-        RemoveDirectoryA(path.c_str());
-    } else {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
-    }
-}
 
 void writeText(const std::string &path, const std::string &text) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -46,18 +31,6 @@ void writeText(const std::string &path, const std::string &text) {
     CloseHandle(h);
 }
 
-void deleteKeyTree(HKEY root, const std::string &path) {
-    HKEY k;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) return;
-    for (;;) {
-        char name[512];
-        DWORD len = sizeof name;
-        if (RegEnumKeyExA(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        deleteKeyTree(k, name);
-    }
-    RegCloseKey(k);
-    RegDeleteKeyA(root, path.c_str());
-}
 
 void setRegistryString(const std::string &path, const char *name, const std::string &value) {
     HKEY k;

@@ -30,25 +30,8 @@ namespace {
 
 const char *const kRoot = "C:\\TVPFTEST";
 
-void removeTree(const std::string &dir) {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = fd.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string p = dir + "\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                removeTree(p);
-            } else {
-                SetFileAttributesA(p.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(p.c_str());
-            }
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-    }
-    RemoveDirectoryA(dir.c_str());
-}
+using e2e::removeTree;
+
 
 void writeBytes(const std::string &path, const std::string &bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
@@ -70,33 +53,19 @@ struct Dos {
     bool operator==(const Dos &o) const { return date == o.date && time == o.time; }
 };
 
+// DOS times through the end-to-end harness's helpers.
 Dos dosOf(int year, int month, int day, int hour, int minute) {
     Dos d;
-    d.date = static_cast<WORD>(((year - 1980) << 9) | (month << 5) | day);
-    d.time = static_cast<WORD>((hour << 11) | (minute << 5));
+    d.date = e2e::dosDate(year, month, day);
+    d.time = e2e::dosTime(hour, minute, 0);
     return d;
 }
 
-void setTime(const std::string &path, Dos d) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
-    FILETIME local, utc;
-    DosDateTimeToFileTime(d.date, d.time, &local);
-    LocalFileTimeToFileTime(&local, &utc);
-    SetFileTime(h, nullptr, nullptr, &utc);
-    CloseHandle(h);
-}
+void setTime(const std::string &path, Dos d) { e2e::setDosTime(path, d.date, d.time); }
 
 Dos timeOf(const std::string &path) {
     Dos d;
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) return d;
-    FILETIME utc, local;
-    GetFileTime(h, nullptr, nullptr, &utc);
-    FileTimeToLocalFileTime(&utc, &local);
-    FileTimeToDosDateTime(&local, &d.date, &d.time);
-    CloseHandle(h);
+    e2e::getDosTime(path, d.date, d.time);
     return d;
 }
 
@@ -168,13 +137,13 @@ using text::joinPath;
 // reported: whether anything waits for the restart.
 struct Cfg {
     files::Setup setup;
-    int pending = 0;
+    int pending = 0; // 1: something waits for the restart
     Cfg() { setup.deferral = files::Deferral::Wininit; }
     void setWindowsDirectory(const std::string &d) { setup.windowsDirectory = d; }
     void setOsFamily(int family) { setup.deferral = files::deferralFor(family); }
     void setDebug(int d) { setup.debug = d == 1; }
-    int replacementPending() const { return pending; }
-    void setReplacementPending(int v) { pending = v; }
+    int restartNeeded() const { return pending; }
+    void setStepPending(int v) { pending = v; }
 };
 
 // Carries out an operation the way the engine does: its trace lines go to
@@ -330,7 +299,7 @@ TEST_F(FileOps, CopyToMissingDestinationCreatesItWithTheSourceTime) {
     EXPECT_EQ(readBytes(dst + "\\X.DLL"), "new contents");
     EXPECT_EQ(timeOf(dst + "\\X.DLL"), kMid);
     EXPECT_FALSE(exists(dst + "\\X.OLD"));
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
     EXPECT_EQ(GetFileAttributesA((dst + "\\X.DLL").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
@@ -345,7 +314,7 @@ TEST_F(FileOps, CopyOverOlderDestinationKeepsItAsOldAndErasesTheOlderBackup) {
     EXPECT_EQ(timeOf(dst + "\\X.DLL"), kNew);
     EXPECT_EQ(readBytes(dst + "\\X.OLD"), "version 1");
     EXPECT_EQ(timeOf(dst + "\\X.OLD"), kMid);
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
     EXPECT_FALSE(exists(win + "\\WININIT.INI"));
 }
 
@@ -358,7 +327,7 @@ TEST_F(FileOps, CopyWithSameDateChangesNothing) {
     EXPECT_EQ(readBytes(dst + "\\X.DLL"), "dest");
     EXPECT_FALSE(exists(dst + "\\X.OLD"));
     EXPECT_TRUE(tempFiles().empty());
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
 }
 
 TEST_F(FileOps, CopyOverNewerDestinationNeedsForce) {
@@ -374,7 +343,7 @@ TEST_F(FileOps, CopyOverNewerDestinationNeedsForce) {
     EXPECT_EQ(readBytes(dst + "\\X.DLL"), "source");
     EXPECT_EQ(timeOf(dst + "\\X.DLL"), kOld);
     EXPECT_EQ(readBytes(dst + "\\X.OLD"), "dest");
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
 }
 
 TEST_F(FileOps, CopyOfLargeFileSpansSeveralBuffers) {
@@ -424,7 +393,7 @@ TEST_F(FileOps, OlderDestinationWithoutBackupIsStagedAndRegisteredInWininit) {
     EXPECT_EQ(readBytes(staged), "new driver");
     EXPECT_EQ(timeOf(staged), kNew);
     EXPECT_EQ(renameLines(), std::vector<std::string>{dst + "\\X.DRV=" + staged});
-    EXPECT_EQ(cfg.replacementPending(), 1);
+    EXPECT_EQ(cfg.restartNeeded(), 1);
 }
 
 TEST_F(FileOps, ExclusivelyHeldDestinationCountsAsAbsentOnWin95Family) {
@@ -442,7 +411,7 @@ TEST_F(FileOps, ExclusivelyHeldDestinationCountsAsAbsentOnWin95Family) {
     const std::string staged = firstTempName();
     EXPECT_EQ(readBytes(staged), "new");
     EXPECT_EQ(renameLines(), std::vector<std::string>{dst + "\\X.DLL=" + staged});
-    EXPECT_EQ(cfg.replacementPending(), 1);
+    EXPECT_EQ(cfg.restartNeeded(), 1);
 }
 
 TEST_F(FileOps, ExclusivelyHeldDestinationIsRegisteredAsDelayedMoveOnNtFamily) {
@@ -459,7 +428,7 @@ TEST_F(FileOps, ExclusivelyHeldDestinationIsRegisteredAsDelayedMoveOnNtFamily) {
     EXPECT_EQ(upper(moves[0].first), upper(firstTempName()));
     EXPECT_EQ(upper(moves[0].second), upper(dst + "\\X.DLL"));
     EXPECT_FALSE(exists(win + "\\WININIT.INI"));
-    EXPECT_EQ(cfg.replacementPending(), 1);
+    EXPECT_EQ(cfg.restartNeeded(), 1);
 }
 
 TEST_F(FileOps, DestinationInUseWithBackupRegistersBackupThenStagedCopy) {
@@ -480,7 +449,7 @@ TEST_F(FileOps, DestinationInUseWithBackupRegistersBackupThenStagedCopy) {
         const int r = copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &local, 0, 1);
         CloseHandle(hold);
         EXPECT_EQ(r, ReplacedOlder);
-        EXPECT_EQ(local.replacementPending(), 1);
+        EXPECT_EQ(local.restartNeeded(), 1);
         EXPECT_EQ(readBytes(dst + "\\X.DLL"), "in use");
         const std::string staged = firstTempName();
         EXPECT_EQ(readBytes(staged), "new");
@@ -505,7 +474,7 @@ TEST_F(FileOps, OtherFamilyCannotDeferAndRaises29) {
         SCOPED_TRACE(family);
         SetUp();
         cfg.setOsFamily(family);
-        cfg.setReplacementPending(0);
+        cfg.setStepPending(0);
         writeBytes(src + "\\X.DLL", "new");
         setTime(src + "\\X.DLL", kNew);
         writeBytes(dst + "\\X.DLL", "old");
@@ -526,7 +495,7 @@ TEST_F(FileOps, OtherFamilyCannotDeferAndRaises29) {
         EXPECT_EQ(e.number, 29);
         EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
 
-        EXPECT_EQ(cfg.replacementPending(), 0);
+        EXPECT_EQ(cfg.restartNeeded(), 0);
         EXPECT_FALSE(exists(win + "\\WININIT.INI"));
         EXPECT_TRUE(pendingMoves().empty());
     }
@@ -573,7 +542,7 @@ TEST_F(FileOps, NoFreeTemporaryNameRaises21WithTheDestination) {
     EXPECT_EQ(e.file, "tvpfile");
     EXPECT_GT(e.line, 0);
     EXPECT_NE(out.find("TEMPMK : (null)\r\n"), std::string::npos) << out;
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
 }
 
 // A copy that would have to be staged, with no directory to stage it in:
@@ -719,7 +688,7 @@ TEST_F(FileOps, AnySingleFailedCallKeepsTheUsersFile) {
                 EXPECT_EQ(e.number, -1);
             } else if (now != "original") {
                 EXPECT_EQ(old, "original");
-                EXPECT_EQ(local.replacementPending(), 1);
+                EXPECT_EQ(local.restartNeeded(), 1);
                 EXPECT_EQ(e.number, -1);
             }
             if (!fired) {
@@ -791,7 +760,7 @@ TEST_F(FileOps, OverlongPathsAreRefused) {
     EXPECT_EQ(e.number, 26);
     EXPECT_EQ(readBytes(full), "kept");
     EXPECT_TRUE(renameLines().empty());
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
 }
 
 // ---- copies with expansion -------------------------------------------------------
@@ -872,7 +841,7 @@ TEST_F(FileOps, RenameAtOnce) {
     renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 0, 0);
     EXPECT_FALSE(exists(src + "\\A.TXT"));
     EXPECT_EQ(readBytes(dst + "\\B.TXT"), "a");
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
 }
 
 TEST_F(FileOps, RenameWithBackupMovesTheDestinationAside) {
@@ -882,7 +851,7 @@ TEST_F(FileOps, RenameWithBackupMovesTheDestinationAside) {
     renameFileIn(src, dst, "A.TXT", "B.TXT", &cfg, 0, 1);
     EXPECT_EQ(readBytes(dst + "\\B.TXT"), "new");
     EXPECT_EQ(readBytes(dst + "\\B.OLD"), "existing");
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
 }
 
 // With no destination there is nothing to back up: the rename is done at
@@ -892,11 +861,11 @@ TEST_F(FileOps, RenameWithBackupAndNoDestinationIsDoneAtOnce) {
         SCOPED_TRACE("family " + std::to_string(family));
         SetUp();
         cfg.setOsFamily(family);
-        cfg.setReplacementPending(0);
+        cfg.setStepPending(0);
         writeBytes(src + "\\A.TXT", "a");
         writeBytes(dst + "\\B.OLD", "an older backup");
         renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 0, 1);
-        EXPECT_EQ(cfg.replacementPending(), 0);
+        EXPECT_EQ(cfg.restartNeeded(), 0);
         EXPECT_FALSE(exists(src + "\\A.TXT"));
         EXPECT_EQ(readBytes(dst + "\\B.TXT"), "a");
         EXPECT_EQ(readBytes(dst + "\\B.OLD"), "an older backup");
@@ -906,7 +875,7 @@ TEST_F(FileOps, RenameWithBackupAndNoDestinationIsDoneAtOnce) {
         // The same through renameFileIn, with force as well.
         writeBytes(src + "\\C.TXT", "c");
         renameFileIn(src, dst, "C.TXT", "D.TXT", &cfg, 1, 1);
-        EXPECT_EQ(cfg.replacementPending(), 0);
+        EXPECT_EQ(cfg.restartNeeded(), 0);
         EXPECT_EQ(readBytes(dst + "\\D.TXT"), "c");
         EXPECT_FALSE(exists(dst + "\\D.OLD"));
         EXPECT_FALSE(exists(win + "\\WININIT.INI"));
@@ -919,7 +888,7 @@ TEST_F(FileOps, RenameOntoExistingDestinationIsRegisteredWithReplacement) {
     writeBytes(src + "\\A.TXT", "a");
     writeBytes(dst + "\\B.TXT", "b");
     renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 0, 0);
-    EXPECT_EQ(cfg.replacementPending(), 1);
+    EXPECT_EQ(cfg.restartNeeded(), 1);
     EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
     const auto moves = pendingMoves();
     ASSERT_EQ(moves.size(), 1u);
@@ -932,13 +901,13 @@ TEST_F(FileOps, RenameWithForceErasesTheDestinationFirst) {
     writeBytes(dst + "\\B.TXT", "b");
     renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 1, 0);
     EXPECT_EQ(readBytes(dst + "\\B.TXT"), "a");
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
 }
 
 TEST_F(FileOps, OncePendingEveryLaterStepIsDeferredInOrder) {
     writeBytes(src + "\\A.TXT", "a");
     writeBytes(dst + "\\B.TXT", "b");
-    cfg.setReplacementPending(1);
+    cfg.setStepPending(1);
     renameFile(src + "\\A.TXT", dst + "\\B.TXT", &cfg, 0, 1);
     EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
     EXPECT_TRUE(exists(src + "\\A.TXT"));
@@ -977,7 +946,7 @@ TEST_F(FileOps, RenameOfMissingSourceOrIntoMissingDirectoryRaises26) {
             SCOPED_TRACE("family " + std::to_string(family) + " pending " + std::to_string(pending));
             SetUp();
             cfg.setOsFamily(family);
-            cfg.setReplacementPending(pending);
+            cfg.setStepPending(pending);
             writeBytes(src + "\\A.TXT", "a");
             Error e = raised([&] { renameFile(src + "\\NOSUCH.TXT", dst + "\\NOSUCH.TXT", &cfg, 0, 1); });
             EXPECT_EQ(e.number, 26);
@@ -986,7 +955,7 @@ TEST_F(FileOps, RenameOfMissingSourceOrIntoMissingDirectoryRaises26) {
             EXPECT_EQ(e.number, 26);
             EXPECT_EQ(e.message, dst + "\\NODIR\\A.TXT");
             EXPECT_EQ(readBytes(src + "\\A.TXT"), "a");
-            EXPECT_EQ(cfg.replacementPending(), pending);
+            EXPECT_EQ(cfg.restartNeeded(), pending);
             EXPECT_FALSE(exists(win + "\\WININIT.INI"));
             EXPECT_TRUE(pendingMoves().empty());
         }
@@ -998,7 +967,7 @@ TEST_F(FileOps, RenameOfMissingSourceOrIntoMissingDirectoryRaises26) {
 TEST_F(FileOps, EraseOfMissingFileDoesNothing) {
     eraseFile(dst + "\\NONE.TXT", &cfg, 1);
     eraseFile(dst + "\\NONE.TXT", nullptr, 0);
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
     EXPECT_FALSE(exists(win + "\\WININIT.INI"));
     EXPECT_FALSE(exists(dst + "\\NONE.OLD"));
 }
@@ -1007,7 +976,7 @@ TEST_F(FileOps, EraseDeletesAtOnce) {
     writeBytes(dst + "\\A.TXT", "a");
     eraseFileIn(dst + "\\", "A.TXT", &cfg, 0);
     EXPECT_FALSE(exists(dst + "\\A.TXT"));
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
 }
 
 // The backup rename moves the file away at once: the erase is then done,
@@ -1018,7 +987,7 @@ TEST_F(FileOps, EraseWithBackupIsDoneOnceTheFileIsMovedAside) {
     eraseFile(dst + "\\A.TXT", &cfg, 1);
     EXPECT_FALSE(exists(dst + "\\A.TXT"));
     EXPECT_EQ(readBytes(dst + "\\A.OLD"), "a");
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
     EXPECT_FALSE(exists(win + "\\WININIT.INI"));
 
     Cfg nt;
@@ -1027,7 +996,7 @@ TEST_F(FileOps, EraseWithBackupIsDoneOnceTheFileIsMovedAside) {
     eraseFile(dst + "\\B.TXT", &nt, 1);
     EXPECT_FALSE(exists(dst + "\\B.TXT"));
     EXPECT_EQ(readBytes(dst + "\\B.OLD"), "b");
-    EXPECT_EQ(nt.replacementPending(), 0);
+    EXPECT_EQ(nt.restartNeeded(), 0);
     EXPECT_TRUE(pendingMoves().empty());
 
     // Without a setup too.
@@ -1050,7 +1019,7 @@ TEST_F(FileOps, EraseWithBackupRenameDeferredRegistersTheDeletionAfterIt) {
     EXPECT_TRUE(fault::faultFired());
     fault::resetFaults();
     EXPECT_EQ(readBytes(dst + "\\A.TXT"), "a");
-    EXPECT_EQ(cfg.replacementPending(), 1);
+    EXPECT_EQ(cfg.restartNeeded(), 1);
     EXPECT_EQ(renameLines(), (std::vector<std::string>{dst + "\\A.OLD=" + dst + "\\A.TXT",
                                                         "NUL=" + dst + "\\A.TXT"}));
 
@@ -1060,7 +1029,7 @@ TEST_F(FileOps, EraseWithBackupRenameDeferredRegistersTheDeletionAfterIt) {
     fault::failCall(fault::Call::MoveFileA, 1, ERROR_SHARING_VIOLATION);
     eraseFile(dst + "\\B.TXT", &nt, 1);
     fault::resetFaults();
-    EXPECT_EQ(nt.replacementPending(), 1);
+    EXPECT_EQ(nt.restartNeeded(), 1);
     EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
     const auto moves = pendingMoves();
     ASSERT_EQ(moves.size(), 2u);
@@ -1083,7 +1052,7 @@ TEST_F(FileOps, EraseOfFileInUseIsDeferredOrRaises25) {
     StdoutCapture cap(root + "\\out.txt");
     eraseFile(dst + "\\A.TXT", &cfg, 0);
     EXPECT_EQ(cap.finish(), "\t\tLock Src  : " + dst + "\\A.TXT\r\n\t\tLock Dest : (null)\r\n");
-    EXPECT_EQ(cfg.replacementPending(), 1);
+    EXPECT_EQ(cfg.restartNeeded(), 1);
     const auto moves = pendingMoves();
     ASSERT_EQ(moves.size(), 1u);
     EXPECT_EQ(upper(moves[0].first), upper(dst + "\\A.TXT"));
@@ -1106,7 +1075,7 @@ TEST_F(FileOps, EraseFailingOnTheNameRaises25AndRegistersNothing) {
     fault::resetFaults();
     EXPECT_EQ(e.number, -1);
     EXPECT_EQ(readBytes(dst + "\\A.TXT"), "a");
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
     EXPECT_FALSE(exists(win + "\\WININIT.INI"));
 }
 
@@ -1124,7 +1093,7 @@ TEST_F(FileOps, WininitLinesAreAddedOnceAndInOrder) {
     EXPECT_EQ(renameLines(), (std::vector<std::string>{"NUL=C:\\WINDOWS\\SYSTEM\\X.DRV", "NUL=C:\\WINDOWS\\SYSTEM\\Y.DRV",
                                                         "C:\\WINDOWS\\SYSTEM\\X.DRV=C:\\TMP\\TV0k.h40"}));
     // deferMove itself leaves the flag alone.
-    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_EQ(cfg.restartNeeded(), 0);
 }
 
 TEST_F(FileOps, OverlongWininitLineIsRefusedRatherThanCut) {
