@@ -39,8 +39,8 @@
 #include "trace.h"
 #include "workload.h"
 
-#ifndef BENCH_BARE_EXE
-#error "BENCH_BARE_EXE must name the bare program"
+#ifndef BENCH_TIMED_DIR
+#error "BENCH_TIMED_DIR must name the directory of the timed programs"
 #endif
 
 namespace {
@@ -178,6 +178,10 @@ void makeDir(const std::string &path) {
         fail("create directory " + path + " (error " + std::to_string(GetLastError()) + ")");
 }
 
+// TAVUPD.EXE as timed: the build's program without debugging symbols, as
+// the release kit ships it.
+std::string timedTavupd() { return std::string(BENCH_TIMED_DIR) + "\\TAVUPD.EXE"; }
+
 // Which build is measured: the bits of this program, built with it.
 std::string buildName() {
     const std::string exe = e2e::tavupdExe();
@@ -224,9 +228,9 @@ class Bench {
         e2e::removeTree(orig());
         e2e::removeTree(product());
         for (const std::string &d : {kit(), orig(), product()}) makeDir(d);
-        copyFile(faultBuild ? e2e::tavupdFaultExe() : e2e::tavupdExe(), kit() + "\\TAVUPD.EXE");
+        copyFile(faultBuild ? e2e::tavupdFaultExe() : timedTavupd(), kit() + "\\TAVUPD.EXE");
         copyFile(e2e::languageFile(), kit() + "\\TAVUPD.MSG");
-        copyFile(BENCH_BARE_EXE, kit() + "\\BAREUPD.EXE");
+        copyFile(std::string(BENCH_TIMED_DIR) + "\\BAREUPD.EXE", kit() + "\\BAREUPD.EXE");
         e2e::writeFile(kit() + "\\TAVUPD.DAT", profileText());
 
         switch (w.kind) {
@@ -561,7 +565,8 @@ void printHeader(const Options &o) {
     GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask);
     int usable = 0;
     for (DWORD_PTR m = processMask; m; m &= m - 1) ++usable;
-    std::printf("measured: %s, %s\n", buildName().c_str(), e2e::tavupdExe().c_str());
+    std::printf("measured: %s: %s, stripped as %s\n", buildName().c_str(), e2e::tavupdExe().c_str(),
+                timedTavupd().c_str());
     std::printf("Windows version TAVUPD.EXE sees: %s; processors available: %d of %lu\n", o.os.c_str(), usable,
                 static_cast<unsigned long>(info.dwNumberOfProcessors));
 }
