@@ -99,8 +99,8 @@ std::string describe(const Workload &w) {
     case Kind::BigFiles:
         return n + " x " + std::to_string(w.fileBytes >> 20) + " MiB FILE installs into empty directories";
     case Kind::FindFile: {
-        const FindTree tree = findTree(w.count);
-        return "FINDFILE over " + n + " directories (" + std::to_string(findCopyDirs(tree).size()) + " copies)";
+        const size_t copies = findCopyDirs(findTree(w.count)).size();
+        return "FINDFILE over " + n + " directories (" + std::to_string(copies) + (copies == 1 ? " copy)" : " copies)");
     }
     case Kind::Registry:
         return n + " REG sets";
@@ -124,12 +124,12 @@ std::string fileName(int i) { return numbered("F%04d.BIN", i + 1); }
 
 IniSet iniSet(int i, int sections) {
     IniSet set;
-    // Sections are visited in a stride so that consecutive sets touch
-    // different parts of the file; keys 11 and 12 do not exist before the
-    // run and are added by the first set that names them.
-    const int section = sections > 0 ? (i * 7) % sections : 0;
-    set.section = numbered("Section%02d", section + 1);
-    set.key = numbered("Key%02d", i % (kIniKeysBefore + 2) + 1);
+    // Consecutive sets go to consecutive sections; every section's keys are
+    // set in turn, the two keys after the ones in the file included (added
+    // by the first set that names them).
+    const int n = sections > 0 ? sections : 1;
+    set.section = numbered("Section%02d", i % n + 1);
+    set.key = numbered("Key%02d", (i / n) % (kIniKeysBefore + 2) + 1);
     set.value = "value of set " + std::to_string(i + 1);
     return set;
 }

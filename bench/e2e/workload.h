@@ -61,7 +61,8 @@ struct IniSet {
     std::string section, key, value;
 };
 IniSet iniSet(int i, int sections);
-// Keys per section in the file before the run; sets also add two more.
+// Keys per section in the file before the run; the sets also add the next
+// two keys to every section (once there are 12 sets per section).
 constexpr int kIniKeysBefore = 10;
 
 // Directory (below the product directory) and name of the i-th big file.
@@ -73,6 +74,7 @@ std::string bigFileName(int i);
 extern const char *const kFindRoot;
 extern const char *const kFindName;
 extern const char *const kFindBackupName;
+// The smallest tree has 211 directories (one leaf below each middle one).
 struct FindTree {
     int top = 10, mid = 10, leaf = 1;
     int directories() const { return 1 + top + top * mid + top * mid * leaf; }
