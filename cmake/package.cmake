@@ -2,9 +2,9 @@
 # profile and the manual in one ZIP whose files go straight beside a patch's
 # payload files.
 #
-#   cmake --build build/win --target package   ->  build/win/tavupd-<version>-win32.zip
-
-add_subdirectory(${CMAKE_SOURCE_DIR}/examples ${CMAKE_BINARY_DIR}/examples)
+#   cmake --build build/ship --target package   ->  build/ship/tavupd-<version>-win32.zip
+#
+# Only the shipped tree (cmake/mingw-i686-ship.cmake) makes the kit.
 
 if(TARGET tavupd)
   install(PROGRAMS $<TARGET_FILE:tavupd> DESTINATION . RENAME TAVUPD.EXE)
@@ -36,6 +36,8 @@ set(CPACK_PACKAGE_NAME tavupd)
 set(CPACK_PACKAGE_VENDOR "Tavro patch installer team")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_FILE_NAME tavupd-${PROJECT_VERSION}-win32)
+# The kit's path, for its import check (CPack changes the variable above).
+set(TAVUPD_KIT ${CMAKE_BINARY_DIR}/${CPACK_PACKAGE_FILE_NAME}.zip)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_STRIP_FILES OFF)
 include(CPack)

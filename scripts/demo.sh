@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Demonstration of the patch installer, start to end, with no questions asked:
-#  - installs what is missing and builds TAVUPD.EXE, RESTARTER.EXE and the
-#    example kit's helper TVSETUP.EXE (cross build in build/win),
+#  - installs what is missing and builds TAVUPD.EXE and RESTARTER.EXE as they
+#    ship (build/ship) and the example kit's helper TVSETUP.EXE (build/win),
 #  - creates a throwaway Wine prefix (never ~/.wine; removed at the end),
 #  - installs the example product (examples/product) and applies the example
 #    patch kit (examples/patch) as an administrator would: once as Windows 98,
@@ -31,16 +31,23 @@ scripts/deps.sh
 # shellcheck source=scripts/probe.sh
 source scripts/probe.sh
 tavupd_choose_arch
-if [ "$TAVUPD_TEST_ARCH" = win64 ]; then
-  BUILD=${DEMO_BUILD_DIR:-build/win64}
-  TOOLCHAIN=cmake/mingw-x86_64.cmake
-else
-  BUILD=${DEMO_BUILD_DIR:-build/win}
-  TOOLCHAIN=cmake/mingw-i686.cmake
-fi
 note "$(tavupd_arch_line "$TAVUPD_TEST_ARCH" | sed 's/^testing/showing/; s/; testing/; showing/')"
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" >/dev/null
-ninja -C "$BUILD" tavupd restarter tvsetup | tail -1
+if [ "$TAVUPD_TEST_ARCH" = win64 ]; then
+  # Programs and tools of the 64-bit build of the same sources.
+  BUILD=${DEMO_BUILD_DIR:-build/win64}
+  PROGRAMS=$BUILD
+  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
+  ninja -C "$BUILD" tavupd restarter tvsetup | tail -1
+else
+  # The programs as they ship; TVSETUP.EXE from the 32-bit test tree.
+  BUILD=${DEMO_BUILD_DIR:-build/win}
+  PROGRAMS=${DEMO_SHIPPED_DIR:-build/ship}
+  cmake -S . -B "$PROGRAMS" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686-ship.cmake >/dev/null
+  ninja -C "$PROGRAMS" tavupd restarter | tail -1
+  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+    -DTAVUPD_SHIPPED_DIR="$(realpath "$PROGRAMS")" >/dev/null
+  ninja -C "$BUILD" tvsetup | tail -1
+fi
 
 heading "A throwaway Windows machine (Wine prefix)"
 WINE_ROOT=$(mktemp -d /tmp/tavupd-demo.XXXXXX)
@@ -75,8 +82,8 @@ install_product() {
 stage_kit() {
     rm -rf "$KIT"
     mkdir -p "$KIT"
-    cp "$BUILD/TAVUPD.exe" "$KIT/TAVUPD.EXE"
-    cp "$BUILD/restarter/RESTARTER.exe" "$KIT/RESTARTER.EXE"
+    cp "$PROGRAMS/TAVUPD.exe" "$KIT/TAVUPD.EXE"
+    cp "$PROGRAMS/restarter/RESTARTER.exe" "$KIT/RESTARTER.EXE"
     cp tavupd/TAVUPD.MSG examples/patch/* "$KIT/"
     touch -d '1999-06-15 12:00:00' "$KIT"/TV*
     if [ "$1" = no ]; then sed -i 's/^Reboot Program=.*/Reboot Program=/' "$KIT/TAVUPD.DAT"; fi

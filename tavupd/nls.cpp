@@ -1,10 +1,12 @@
 #include "nls.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <stdexcept>
 
 namespace {
 
@@ -12,9 +14,11 @@ constexpr char kBell = 7;
 constexpr const char *kReadError = "Error reading NLS language file";
 constexpr const char *kNoMemory = "Not Enough Memory";
 
-// Lines are read at most 511 characters at a time; a longer line arrives as
-// several pieces, and both passes of the loader see the same pieces.
-constexpr int kLineBuffer = 512;
+constexpr const char *kPathTooLong = "the path is longer than 80 characters";
+
+// A message holds at most this many characters; the rest of a longer line
+// is dropped, never read as a message of its own.
+constexpr size_t kMessageMax = 510;
 
 struct FileCloser {
     void operator()(FILE *stream) const { std::fclose(stream); }
@@ -27,12 +31,12 @@ bool isBlankChar(char c) {
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Reads the next piece of a line; false when nothing could be read.
-bool readPiece(FILE *stream, std::string &piece) {
-    std::array<char, kLineBuffer> buffer{};
-    if (!std::fgets(buffer.data(), kLineBuffer, stream)) return false;
-    piece.assign(buffer.data());
-    return true;
+// Every byte of the stream; false when reading fails.
+bool readAll(FILE *stream, std::string &out) {
+    std::array<char, 4096> buffer{};
+    size_t got = 0;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), stream)) > 0) out.append(buffer.data(), got);
+    return std::ferror(stream) == 0;
 }
 
 // A blank line, or one whose first non-blank text is "rem" (any case), ";"
@@ -43,6 +47,30 @@ bool endsList(const std::string &line) {
     if (i == line.size()) return true;
     if (line[i] == ';' || line[i] == '#') return true;
     return line.size() - i >= 3 && lower(line[i]) == 'r' && lower(line[i + 1]) == 'e' && lower(line[i + 2]) == 'm';
+}
+
+// The messages of a language file's bytes.
+std::vector<std::string> parseMessages(const std::string &bytes) {
+    // Entry 0 holds nothing. The text ends at the first Ctrl-Z. Each line is one message, whatever
+    // its length: up to its line end (LF, or CR LF), its first NUL or its
+    // 510th character.
+    const size_t stop = bytes.find('\x1a');
+    const size_t size = stop == std::string::npos ? bytes.size() : stop;
+    std::vector<std::string> messages(1);
+    size_t pos = 0;
+    while (pos < size) {
+        size_t end = bytes.find('\n', pos);
+        if (end == std::string::npos || end > size) end = size;
+        size_t length = end - pos;
+        if (end < size && length > 0 && bytes[end - 1] == '\r') --length;
+        const size_t nul = bytes.find('\0', pos);
+        if (nul != std::string::npos && nul < pos + length) length = nul - pos;
+        std::string line = bytes.substr(pos, std::min(length, kMessageMax));
+        if (endsList(line)) break;
+        messages.push_back(std::move(line));
+        pos = end + 1;
+    }
+    return messages;
 }
 
 // Formats into a string of the right size; false when the format fails.
@@ -82,46 +110,34 @@ int NLSClass::load() {
     count_ = 0;
 
     // A path longer than the language file name can hold is refused rather
-    // than cut down to the name of some other file.
-    FilePtr file(pathTooLong_ ? nullptr : std::fopen(languageFile_.c_str(), "r"));
-    if (!file) {
-        std::fprintf(stderr, "%c\r\n%s: %s\r\n\r\n", kBell, kReadError, requestedFile_.c_str());
+    // than cut down to the name of some other file, and the error says so.
+    if (pathTooLong_) {
+        std::fprintf(stderr, "%c\n%s (%s): %s\n\n", kBell, kReadError, kPathTooLong, requestedFile_.c_str());
         return 0;
     }
-
-    std::string line;
-    int count = 0;
-    while (readPiece(file.get(), line)) {
-        if (endsList(line)) break;
-        ++count;
-        if (std::feof(file.get())) break;
+    // Read as bytes: the line rules below are the same on every system.
+    FilePtr file(std::fopen(languageFile_.c_str(), "rb"));
+    if (!file) {
+        std::fprintf(stderr, "%c\n%s: %s\n\n", kBell, kReadError, requestedFile_.c_str());
+        return 0;
     }
-    std::rewind(file.get());
-
     std::vector<std::string> messages;
     try {
-        messages.resize(static_cast<size_t>(count) + 1);
-    } catch (const std::bad_alloc &) {
-        std::fprintf(stderr, "%c\r\n%s\r\n\r\n", kBell, kNoMemory);
-        return 0;
-    }
-
-    for (int n = 1; n <= count; ++n) {
-        try {
-            if (!readPiece(file.get(), line)) {
-                std::fprintf(stderr, "%c\r\n%s\r\n\r\n", kBell, kReadError);
-                return 0;
-            }
-            if (!line.empty() && line.back() == '\n') line.pop_back();
-            messages[static_cast<size_t>(n)] = line;
-        } catch (const std::bad_alloc &) {
-            std::fprintf(stderr, "%c\r\n%s\r\n\r\n", kBell, kNoMemory);
+        std::string bytes;
+        if (!readAll(file.get(), bytes)) {
+            std::fprintf(stderr, "%c\n%s\n\n", kBell, kReadError);
             return 0;
         }
+        messages = parseMessages(bytes);
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "%c\n%s\n\n", kBell, kNoMemory);
+        return 0;
+    } catch (const std::length_error &) {
+        std::fprintf(stderr, "%c\n%s\n\n", kBell, kNoMemory);
+        return 0;
     }
-
     messages_.swap(messages);
-    count_ = count;
+    count_ = static_cast<int>(messages_.size() - 1);
     return 1;
 }
 
@@ -174,7 +190,9 @@ void NLSClass::setLogFile(const char *path, int append) {
         logFileName_.clear();
         return;
     }
-    logFileName_ = std::string(path).substr(0, kLogFileMax);
+    logFileName_ = path;
+    // A longer name is not opened: cut, it would name another file.
+    if (logFileName_.size() > kLogFileMax) return;
     logStream_ = std::fopen(logFileName_.c_str(), append ? "a+" : "w+");
     logOpen_ = logStream_ != nullptr;
 }

@@ -22,13 +22,15 @@ class NLSClass {
     static constexpr size_t kLogFileMax = 259;
 
     // A path longer than kLanguageFileMax characters is kept cut to that
-    // length, and load() refuses it with its open error.
+    // length, and load() refuses it with an error that names the reason.
     explicit NLSClass(const std::string &languageFile);
     ~NLSClass();
     NLSClass(const NLSClass &) = delete;
     NLSClass &operator=(const NLSClass &) = delete;
 
-    // Reads the language file; 1 on success, 0 after printing its own error.
+    // Reads the language file: line N is message N (at most 510 characters
+    // of it; a longer line is cut, never split). 1 on success, 0 after
+    // printing its own error.
     int load();
     // Message n when 1 <= n <= count, else message 2 (or "" when there is none).
     const char *getMessage(int n) const;
@@ -41,7 +43,7 @@ class NLSClass {
 
     // Closes any open log; with a path opens it ("a+" when append is
     // non-zero, "w+" otherwise). Logging is on exactly when the open succeeds.
-    // The name is kept to its first kLogFileMax characters.
+    // A name longer than kLogFileMax characters is not opened.
     void setLogFile(const char *path, int append);
     bool logOpen() const { return logOpen_; }
     const std::string &languageFile() const { return languageFile_; }

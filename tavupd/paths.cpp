@@ -1,7 +1,5 @@
 #include "paths.h"
 
-#include <ctime>
-
 namespace {
 
 constexpr size_t kPathConsidered = 260; // characters of an input path looked at
@@ -204,21 +202,36 @@ std::string joinPath(const std::string &directory, const std::string &name) {
     return result;
 }
 
+namespace {
+
+// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar
+// (month 1-12), negative before it.
+int64_t daysFromCivil(int64_t year, int64_t month, int64_t day) {
+    year -= month <= 2 ? 1 : 0;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+} // namespace
+
 int64_t dosTimeToCalendar(uint16_t dosDate, uint16_t dosTime) {
-    // Every field is a few bits wide, so the broken-down values stay far from
-    // the limits of int; mktime folds out-of-range fields (month 0 or 15,
-    // day 0, second 62) into the neighbouring units.
-    std::tm local{};
-    local.tm_year = 80 + ((dosDate >> 9) & 0x7F);
-    local.tm_mon = static_cast<int>((dosDate >> 5) & 0x0F) - 1;
-    local.tm_mday = dosDate & 0x1F;
-    local.tm_hour = (dosTime >> 11) & 0x1F;
-    local.tm_min = (dosTime >> 5) & 0x3F;
-    local.tm_sec = (dosTime & 0x1F) * 2;
-    // Standard time throughout: one fixed offset keeps later file times
-    // greater, also across the changes to and from daylight saving time.
-    local.tm_isdst = 0;
-    const std::time_t seconds = std::mktime(&local);
-    if (seconds == static_cast<std::time_t>(-1)) return -1;
-    return static_cast<int64_t>(seconds);
+    // Every field is a few bits wide and each is counted on from the one
+    // above it, so out-of-range values (month 0 or 15, day 0, hour 31,
+    // second 62) fold into the neighbouring units as mktime folds them.
+    int64_t year = 1980 + ((dosDate >> 9) & 0x7F);
+    int64_t month = static_cast<int64_t>((dosDate >> 5) & 0x0F) - 1; // from 0; -1 is December before
+    if (month < 0) {
+        month += 12;
+        year -= 1;
+    }
+    year += month / 12;
+    month %= 12;
+    const int64_t days = daysFromCivil(year, month + 1, 1) + (dosDate & 0x1F) - 1;
+    const int64_t hours = (dosTime >> 11) & 0x1F;
+    const int64_t minutes = (dosTime >> 5) & 0x3F;
+    const int64_t seconds = (dosTime & 0x1F) * 2;
+    return ((days * 24 + hours) * 60 + minutes) * 60 + seconds;
 }

@@ -58,6 +58,8 @@ std::string &setDirectoryAndFileName(std::string &path, const char *directory, c
 // ends in one (an empty directory gives "\name").
 std::string joinPath(const std::string &directory, const std::string &name);
 
-// Packed DOS date and time (local time) as a comparable calendar time in
-// seconds, as mktime converts it; -1 when it cannot be represented.
+// Packed DOS date and time as a comparable count of seconds: the fields
+// counted as seconds since 1970-01-01 00:00:00 with no time zone applied, so
+// every file time compares the same whatever the zone, and every value the
+// two words can hold (years 1980 to 2107) has its own count, greater than 0.
 int64_t dosTimeToCalendar(uint16_t dosDate, uint16_t dosTime);

@@ -3,7 +3,7 @@
 #include "sys.h"
 
 #include <array>
-#include <cerrno>
+#include <cstring>
 
 namespace sys {
 namespace {
@@ -188,6 +188,23 @@ BOOL FindClose(HANDLE find) {
     return ::FindClose(find);
 }
 
+BOOL GetFileSizeAndTime(LPCSTR name, long long *size, long long *writeTime) {
+    if (trip(Call::GetFileSizeAndTime) != Outcome::Pass) return FALSE;
+    if (std::strpbrk(name, "*?") != nullptr) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return FALSE;
+    }
+    WIN32_FIND_DATAA data;
+    const HANDLE find = ::FindFirstFileA(name, &data);
+    if (find == INVALID_HANDLE_VALUE) return FALSE;
+    ::FindClose(find);
+    *size = static_cast<long long>((static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+    *writeTime = static_cast<long long>(
+        (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+        data.ftLastWriteTime.dwLowDateTime);
+    return TRUE;
+}
+
 // ---- system ----------------------------------------------------------------
 
 UINT GetWindowsDirectoryA(LPSTR buffer, UINT size) {
@@ -220,6 +237,16 @@ BOOL CreateProcessA(LPCSTR app, LPSTR cmdLine, LPSECURITY_ATTRIBUTES pa, LPSECUR
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     if (trip(Call::GetModuleFileNameA) != Outcome::Pass) return 0;
     return ::GetModuleFileNameA(module, buffer, size);
+}
+
+DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR *filePart) {
+    if (trip(Call::GetFullPathNameA) != Outcome::Pass) return 0;
+    return ::GetFullPathNameA(name, size, buffer, filePart);
+}
+
+DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
+    if (trip(Call::GetShortPathNameA) != Outcome::Pass) return 0;
+    return ::GetShortPathNameA(longPath, shortPath, size);
 }
 
 // ---- registry --------------------------------------------------------------
@@ -322,14 +349,6 @@ int fflush(FILE *stream) {
 int feof(FILE *stream) {
     if (trip(Call::feof) != Outcome::Pass) return 0;
     return ::feof(stream);
-}
-
-int stat(const char *path, struct ::stat *st) {
-    if (trip(Call::stat) != Outcome::Pass) {
-        errno = EACCES;
-        return -1;
-    }
-    return ::stat(path, st);
 }
 
 } // namespace sys

@@ -10,7 +10,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <sys/stat.h>
 
 namespace sys {
 
@@ -30,12 +29,15 @@ namespace sys {
     X(FindFirstFileA)                                                          \
     X(FindNextFileA)                                                           \
     X(FindClose)                                                               \
+    X(GetFileSizeAndTime)                                                      \
     X(GetWindowsDirectoryA)                                                    \
     X(GetVersionExA)                                                           \
     X(GetCurrentProcessId)                                                     \
     X(GetEnvironmentVariableA)                                                 \
     X(CreateProcessA)                                                          \
     X(GetModuleFileNameA)                                                      \
+    X(GetFullPathNameA)                                                        \
+    X(GetShortPathNameA)                                                       \
     X(RegOpenKeyExA)                                                           \
     X(RegQueryValueExA)                                                        \
     X(RegCreateKeyExA)                                                         \
@@ -51,8 +53,7 @@ namespace sys {
     X(fputs)                                                                   \
     X(fwrite)                                                                  \
     X(fflush)                                                                  \
-    X(feof)                                                                    \
-    X(stat)
+    X(feof)
 
 enum class Call {
 #define TAVUPD_SYS_ENUM(name) name,
@@ -113,6 +114,11 @@ BOOL CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES sa);
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE find);
+// Size in bytes and last-write time (FILETIME as one number) of a file or
+// directory, by its directory entry: the file is not opened. FALSE, with the
+// last error set, when there is no such entry; a name with a wildcard
+// character names no entry.
+BOOL GetFileSizeAndTime(LPCSTR name, long long *size, long long *writeTime);
 
 // ---- system ----------------------------------------------------------------
 
@@ -123,6 +129,8 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL CreateProcessA(LPCSTR app, LPSTR cmdLine, LPSECURITY_ATTRIBUTES pa, LPSECURITY_ATTRIBUTES ta, BOOL inherit,
                     DWORD flags, LPVOID env, LPCSTR dir, LPSTARTUPINFOA si, LPPROCESS_INFORMATION pi);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR *filePart);
+DWORD GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size);
 
 // ---- registry --------------------------------------------------------------
 
@@ -150,7 +158,6 @@ size_t fwrite(const void *data, size_t size, size_t count, FILE *stream);
 int fflush(FILE *stream);
 // A failing call answers "not at the end", so a reader treats it as a read error.
 int feof(FILE *stream);
-int stat(const char *path, struct ::stat *st);
 
 // ---- RAII owners -----------------------------------------------------------
 

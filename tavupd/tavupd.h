@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class Profile;
 class NLSClass;
@@ -91,13 +92,21 @@ constexpr const char *kProductRegistryPrefix = "SOFTWARE\\Korvek\\KorvekDSP\\";
 // Locates the system TAVRO.INI, reads the product directory, opens the
 // product's TAVRO.INI and detects the system version.
 std::unique_ptr<ConfigData> createConfigData(const std::string &windowsDirectory);
-// Version code of the running system (OsVersion).
-int detectOsVersion();
+// Version and family codes of a system.
+struct OsCodes {
+    int version; // OsVersion: 0 for a version outside the table
+    int family;  // OsFamily, or 4 (Win32s), or 0 when nothing is known
+};
+// Codes of the running system; both 0 when it does not say what it is.
+OsCodes detectOs();
 // Version code for a platform identifier and version as GetVersionExA
 // reports them (VER_PLATFORM_WIN32s, _WINDOWS, _NT).
 int osVersionFor(unsigned long platform, unsigned long major, unsigned long minor);
-// Family code for a version code: 7 -> 1; 8, 9 -> 2; others unchanged.
-int osFamilyFor(int version);
+// Family code of a platform identifier, whatever the version: NT platform
+// 2, Windows 95 platform 1, Win32s 4, anything else 0. It decides how work
+// waits for the restart and whether the patch is recorded, so a system
+// newer than the version table still gets both.
+int osFamilyFor(unsigned long platform);
 
 // Starts the program `name` from the program directory as a follow-on
 // program (".EXE", ".BAT", ".CMD" tried when it has no extension; batch
@@ -106,6 +115,17 @@ int osFamilyFor(int version);
 void startFollowOnProgram(const ConfigData &config, const std::string &name);
 // The same, from an explicit directory (used once the ConfigData is gone).
 void startFollowOnProgramIn(const std::string &directory, const std::string &name);
+
+// True for a log path the run must not open: longer than 259 characters, a
+// directory, one of `kitFiles`, or a program (.EXE, .COM, .BAT, .CMD) in the
+// program directory; and for a path that cannot be resolved. Paths are
+// compared as full paths ignoring case, and by their short forms when they
+// exist.
+bool isRefusedLogPath(const std::string &logPath, const std::string &programDirectory,
+                      const std::vector<std::string> &kitFiles);
+// The paths the follow-on program `name` may have in `directory`: the name
+// itself, or with ".EXE", ".BAT" and ".CMD" when it has no extension.
+std::vector<std::string> followOnCandidates(const std::string &directory, const std::string &name);
 
 // Ends the process with the given status (streams flushed and closed by the
 // normal process exit).

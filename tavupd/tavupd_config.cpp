@@ -60,25 +60,27 @@ int osVersionFor(unsigned long platform, unsigned long major, unsigned long mino
     }
 }
 
-int detectOsVersion() {
+int osFamilyFor(unsigned long platform) {
+    switch (platform) {
+    case VER_PLATFORM_WIN32_NT:
+        return FamilyNT;
+    case VER_PLATFORM_WIN32_WINDOWS:
+        return FamilyWin95;
+    case VER_PLATFORM_WIN32s:
+        return OsWin32s;
+    default:
+        return 0;
+    }
+}
+
+OsCodes detectOs() {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
     // Without an answer nothing is known about the system: "other", not the
     // Win32s code that an all-zero structure would read as.
-    if (!sys::GetVersionExA(&info)) return OsOther;
-    return osVersionFor(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion);
-}
-
-int osFamilyFor(int version) {
-    switch (version) {
-    case OsWin98:
-        return FamilyWin95;
-    case OsNT4:
-    case OsNT5:
-        return FamilyNT;
-    default:
-        return version;
-    }
+    if (!sys::GetVersionExA(&info)) return OsCodes{OsOther, 0};
+    return OsCodes{osVersionFor(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion),
+                   osFamilyFor(info.dwPlatformId)};
 }
 
 std::unique_ptr<ConfigData> createConfigData(const std::string &windowsDirectory) {
@@ -110,8 +112,9 @@ std::unique_ptr<ConfigData> createConfigData(const std::string &windowsDirectory
         throw Error(1, static_cast<int>(sizeof(Profile)), "tavupd", __LINE__);
     }
 
-    config->setOsVersion(detectOsVersion());
-    config->setOsFamily(osFamilyFor(config->osVersion()));
+    const OsCodes os = detectOs();
+    config->setOsVersion(os.version);
+    config->setOsFamily(os.family);
 
     Profile *settings = systemIni.get();
     config->setSystemIni(std::move(systemIni));

@@ -9,6 +9,7 @@
 // ends with 3010, the "succeeded, restart required" code that software
 // deployment tools understand, so that an unattended caller learns that
 // the machine still has to be restarted.
+#include "app/check_switch.h"
 #include "nls.h"
 #include "paths.h"
 #include "sys.h"
@@ -22,6 +23,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #ifdef TAVUPD_FAULT_INJECTION
 #include <cstdio>
@@ -104,8 +106,15 @@ std::string programPath(const char *argv0) {
 
 char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
+constexpr char kBell = 7;
+// Messages appended to the language file after the original list.
+constexpr int kMessageLogRefused = 37;
+constexpr int kMessageProfilePathTooLong = 38;
+
 // Applies switches i, d and p; each argument is tested against all three.
-void applySwitches(int argc, char **argv, ConfigData &config, std::string &profilePath) {
+// A profile path longer than a path may be is refused: the run ends with
+// status 1 before anything is opened under it.
+void applySwitches(int argc, char **argv, ConfigData &config, std::string &profilePath, NLSClass &messages) {
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         if (!arg) continue;
@@ -119,7 +128,11 @@ void applySwitches(int argc, char **argv, ConfigData &config, std::string &profi
             } else {
                 profilePath = arg + 2;
             }
-            if (profilePath.size() > kPathMax) profilePath.resize(kPathMax);
+            if (profilePath.size() > kPathMax) {
+                messages.printTo(stderr, "\n%c%s: %s\n", kBell, messages.getMessage(kMessageProfilePathTooLong),
+                                 profilePath.c_str());
+                endRun(1);
+            }
         }
     }
 }
@@ -140,12 +153,12 @@ struct Run {
     std::unique_ptr<ConfigData> config;
     std::unique_ptr<DataFile> dataFile;
 
-    // Release order: the engine (with the installation profile), the
-    // catalog (closes the log), the system TAVRO.INI, the product's
-    // TAVRO.INI, the run context.
+    // Release order: the engine (with the installation profile), the log,
+    // the system TAVRO.INI, the product's TAVRO.INI, the run context. The
+    // catalog stays for what is printed after that.
     void release() {
         dataFile.reset();
-        messages.reset();
+        if (messages) messages->setLogFile(nullptr, 0);
         if (config) {
             config->releaseSystemIni();
             config->releaseProductIni();
@@ -156,8 +169,8 @@ struct Run {
 
 // Steps from the catalog to the end of the engine; any Error raised here and
 // not handled below reaches main.
-void runProtected(Run &run, int argc, char **argv, const std::string &programDirectory,
-                  const std::string &languageFile, std::string profilePath) {
+void runProtected(Run &run, int argc, char **argv, const std::string &programPath,
+                  const std::string &programDirectory, const std::string &languageFile, std::string profilePath) {
     try {
         run.messages = std::make_unique<NLSClass>(languageFile);
     } catch (const std::bad_alloc &) {
@@ -178,8 +191,10 @@ void runProtected(Run &run, int argc, char **argv, const std::string &programDir
     ConfigData &config = *run.config;
     config.setProgramDirectory(programDirectory);
 
-    applySwitches(argc, argv, config, profilePath);
+    applySwitches(argc, argv, config, profilePath, messages);
 
+    std::string logFile;
+    bool logRefused = false;
     {
         std::unique_ptr<Profile> settings;
         try {
@@ -187,16 +202,27 @@ void runProtected(Run &run, int argc, char **argv, const std::string &programDir
         } catch (const std::bad_alloc &) {
             throw Error(1, static_cast<int>(sizeof(Profile)), "tavupd", __LINE__);
         }
-        const std::string logFile = settings->getString("Patch", "LogFile", "");
+        logFile = settings->getString("Patch", "LogFile", "");
         const int appendLog = settings->getInt("Patch", "AppendLog", 0);
-        messages.setLogFile(logFile.empty() ? nullptr : logFile.c_str(), appendLog);
         config.setForce(settings->getInt("Patch", "Force", 0));
         config.setBackup(settings->getInt("Patch", "Backup", 1));
         config.setRebootProgram(settings->getString("Patch", "Reboot Program", ""));
         config.setFailedProgram(settings->getString("Patch", "Failed Program", ""));
+
+        // The log must not overwrite a file the run needs, nor be a directory.
+        if (!logFile.empty()) {
+            std::vector<std::string> kitFiles{programPath, languageFile, profilePath};
+            for (const std::string *name : {&config.rebootProgram(), &config.failedProgram()})
+                for (const std::string &candidate : followOnCandidates(programDirectory, *name))
+                    kitFiles.push_back(candidate);
+            logRefused = isRefusedLogPath(logFile, programDirectory, kitFiles);
+        }
+        messages.setLogFile(logFile.empty() || logRefused ? nullptr : logFile.c_str(), appendLog);
     }
 
     messages.print("%s %s\n", messages.getMessage(3), kVersion);
+    if (logRefused)
+        messages.printTo(stderr, "\n%c%s: %s\n", kBell, messages.getMessage(kMessageLogRefused), logFile.c_str());
     if (config.isDebug()) messages.print("Compiled: %s %s\n", __DATE__, __TIME__);
 
     try {
@@ -220,12 +246,15 @@ int main(int argc, char **argv) {
     setExtension(languageFile, ".MSG");
     std::string profilePath = path;
     setExtension(profilePath, ".DAT");
+    // -c only reads the profile and the kit directory: it branches off
+    // before the catalog, the run context and the log touch the machine.
+    if (checkSwitchGiven(argc, argv)) return runProfileCheck(argc, argv, programDirectory, profilePath);
 
     // Declared outside the protected block: unwinding to the handler leaves
     // it alone, and ending the run from there releases nothing.
     Run run;
     try {
-        runProtected(run, argc, argv, programDirectory, languageFile, profilePath);
+        runProtected(run, argc, argv, path, programDirectory, languageFile, profilePath);
     } catch (const Error &error) {
         reportCriticalError(error);
         endRun(1);
@@ -246,10 +275,14 @@ int main(int argc, char **argv) {
         if (!config.rebootProgram().empty()) {
             const std::string directory = config.programDirectory();
             const std::string rebootProgram = config.rebootProgram();
+            const bool logged = messages.logOpen();
+            const std::string logFile = messages.logFileName();
             run.release();
             // Ends the program with status 0 when it starts.
             startFollowOnProgramIn(directory, rebootProgram);
-            return status;
+            // It could not be started: the run ends as without one, and the
+            // log receives the rest of it.
+            if (logged) messages.setLogFile(logFile.c_str(), 1);
         }
         messages.print("%s\n", messages.getMessage(8));
     }

@@ -61,18 +61,24 @@ void startFollowOnProgram(const ConfigData &config, const std::string &name) {
     startFollowOnProgramIn(config.programDirectory(), name);
 }
 
-void startFollowOnProgramIn(const std::string &directory, const std::string &name) {
-    if (name.empty()) return;
+std::vector<std::string> followOnCandidates(const std::string &directory, const std::string &name) {
+    if (name.empty()) return {};
     std::string path = directory;
     if (path.empty() || path.back() != '\\') path += '\\';
     path += name;
+    if (hasExtension(name)) return {path};
+    return {path + ".EXE", path + ".BAT", path + ".CMD"};
+}
+
+void startFollowOnProgramIn(const std::string &directory, const std::string &name) {
+    const std::vector<std::string> candidates = followOnCandidates(directory, name);
+    if (candidates.empty()) return;
 
     std::string target;
-    if (hasExtension(name)) {
-        target = path;
+    if (candidates.size() == 1) {
+        target = candidates.front();
     } else {
-        for (const char *extension : {".EXE", ".BAT", ".CMD"}) {
-            const std::string candidate = path + extension;
+        for (const std::string &candidate : candidates) {
             if (candidate.size() <= kPathMax && isFile(candidate)) {
                 target = candidate;
                 break;

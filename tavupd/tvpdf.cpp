@@ -146,10 +146,10 @@ void DataFile::run() {
     if (!patchName.empty()) {
         if (isInstalled(patchName.c_str(), &nextPatch) == 1) {
             if (config_->isInteractive()) {
-                if (!config_->failedProgram().empty())
-                    startFollowOnProgram(*config_, config_->failedProgram());
-                else
-                    messages_->printTo(stderr, "\n%c%s\n", kBell, messages_->getMessage(11));
+                // Ends the run when it starts; one that cannot be started
+                // leaves the message to be shown as without one.
+                startFollowOnProgram(*config_, config_->failedProgram());
+                messages_->printTo(stderr, "\n%c%s\n", kBell, messages_->getMessage(11));
             }
             endRun(1);
         }

@@ -48,14 +48,17 @@ class DataFile {
     void actionErase(const std::string &line);
     void actionReboot(const std::string &line);
 
-    // *stagedPath (if given) receives the temporary file staged to replace
-    // the destination at the next start of Windows; empty when none was.
+    // With `expand`, the file is installed with its references expanded
+    // (SUBST): only a copy made by this call is expanded.
     void installFile(const std::string &sourceDir, const std::string &destDir, const std::string &sourceName,
                      const std::string &destName, int force, int backup, int compress,
-                     std::string *stagedPath = nullptr);
+                     const SubstituteClass *expand = nullptr);
     void findFile(const std::string &directory, const std::string &name, int force, int backup, int compress);
 
     static void trimLine(std::string &line);
+    // The key of a profile line: its text up to the first "=" (all of it
+    // when it has none).
+    static std::string lineKey(const std::string &line);
 
     const std::string &archiveDirectory() const { return archiveDirectory_; }
     const std::string &tempDirectory() const { return tempDirectory_; }

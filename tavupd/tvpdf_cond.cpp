@@ -18,13 +18,14 @@
 
 namespace {
 
-constexpr size_t kLineMax = 255;  // characters of a condition line
 constexpr DWORD kRegBuffer = 256; // bytes read from a registry value
 constexpr char kBell = 7;
 
 using condeval::Field;
 
 const char *textOf(const Field &f) { return f ? f->c_str() : nullptr; }
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 int upper(char c) { return std::toupper(static_cast<unsigned char>(c)); }
 
@@ -72,7 +73,15 @@ void DataFile::checkConditions() {
                 if (!startsWithNoCase(line, prefix)) continue;
                 ++total;
                 std::string copy = line;
-                if (copy.size() > kLineMax) copy.resize(kLineMax);
+                size_t end = copy.size();
+                while (end > 0 && isBlank(copy[end - 1])) --end;
+                copy.resize(end);
+                // A line the engine cannot take whole fails its set: cut,
+                // it could test something else.
+                if (copy.size() > kMaxSplitLine) {
+                    reportMessage(18, lineKey(copy));
+                    break;
+                }
                 std::string lineBranch;
                 if (!testCondition(copy, lineBranch)) break;
                 ++passed;
@@ -89,10 +98,10 @@ void DataFile::checkConditions() {
 
     if (matched != 0) return;
     if (config_->isInteractive()) {
-        if (!config_->failedProgram().empty())
-            startFollowOnProgram(*config_, config_->failedProgram());
-        else
-            messages_->printTo(stderr, "\n%c%s\n%s\n", kBell, messages_->getMessage(9), messages_->getMessage(10));
+        // Ends the run when it starts; one that cannot be started leaves
+        // the messages to be shown as without one.
+        startFollowOnProgram(*config_, config_->failedProgram());
+        messages_->printTo(stderr, "\n%c%s\n%s\n", kBell, messages_->getMessage(9), messages_->getMessage(10));
     }
     endRun(1);
 }

@@ -1,8 +1,13 @@
 // The field splitter of profile lines and the line tests of the engine.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
+
+// The longest line the splitter takes whole. A longer line would be cut, so
+// callers refuse such a line before they split it.
+constexpr std::size_t kMaxSplitLine = 255;
 
 // Given a line, starts it and returns its first field (up to a separator);
 // given null, returns the next field of the current line, or null when the

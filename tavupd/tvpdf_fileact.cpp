@@ -4,6 +4,7 @@
 #include "tvpdf.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -40,6 +41,16 @@ bool notFound(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME;
 }
 
+// A name field with a wildcard or a character that no file name holds
+// names no single file: the line is refused rather than tried (and maybe
+// registered for a restart that could never carry it out).
+bool isInvalidName(const std::string &name) {
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 32 || std::strchr("*?<>|\":", c) != nullptr) return true;
+    }
+    return false;
+}
+
 bool pathExists(const std::string &path) { return sys::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Outcome message of a copyFile result; 0 for a result outside the table.
@@ -65,8 +76,7 @@ struct InstallLine {
 
 void DataFile::installFile(const std::string &sourceDir, const std::string &destDir, const std::string &sourceName,
                            const std::string &destName, int force, int backup, int compress,
-                           std::string *stagedPath) {
-    if (stagedPath != nullptr) stagedPath->clear();
+                           const SubstituteClass *expand) {
     std::string source = sourceDir;
     std::string destination = destDir;
     appendBackslash(source);
@@ -86,7 +96,7 @@ void DataFile::installFile(const std::string &sourceDir, const std::string &dest
     int result = 0;
     if (compress == 0) {
         try {
-            result = copyFile(source, destination, tempDirectory().c_str(), config(), force, backup, stagedPath);
+            result = copyFile(source, destination, tempDirectory().c_str(), config(), force, backup, expand);
         } catch (Error &e) {
             reportMessage(30, e.message);
             result = 0;
@@ -187,22 +197,19 @@ static void runInstallAction(DataFile &df, const std::string &line, InstallKind 
         appendBackslash(path);
         if (f.subdir) path += *f.subdir;
         if (!path.empty() && path.back() == '\\') path.pop_back();
-        // The expanded file is the one installed: same directory, same name.
-        std::string installed = path;
-        appendBackslash(installed);
-        installed += fileNamePart(target);
-        if (path.size() > kPathMax || installed.size() > kPathMax) {
+        if (path.size() > kPathMax) {
             df.reportMessage(18);
             return;
         }
-        // A copy staged for the restart is the file that will be in place
-        // then: it is the one expanded, and the file in place is left as it is.
-        std::string staged;
+        // The file is installed with its references expanded on the way:
+        // the copy in place, or the one staged for the restart. A file that
+        // is not replaced (same date, newer, compressed, failed) is left
+        // exactly as it is.
         if (!pathExists(path))
             df.reportMessage(17);
         else
-            df.installFile(config->programDirectory(), path, fileName, target, force, backup, compress, &staged);
-        if (SubstituteClass *list = df.sectionList()) substituteFile(*list, staged.empty() ? installed : staged);
+            df.installFile(config->programDirectory(), path, fileName, target, force, backup, compress,
+                           df.sectionList());
         return;
     }
 
@@ -258,7 +265,8 @@ static void runLocalAction(DataFile &df, const std::string &line, LocalKind kind
         return;
     }
     appendBackslash(base);
-    if (base.size() + source->size() > kPathMax || base.size() + destination->size() > kPathMax) {
+    if (base.size() + source->size() > kPathMax || base.size() + destination->size() > kPathMax ||
+        isInvalidName(*source) || isInvalidName(*destination)) {
         df.reportMessage(18);
         return;
     }
@@ -306,7 +314,7 @@ void DataFile::actionErase(const std::string &line) {
         return;
     }
     appendBackslash(path);
-    if (path.size() + fileName->size() > kPathMax) {
+    if (path.size() + fileName->size() > kPathMax || isInvalidName(*fileName)) {
         reportMessage(18);
         return;
     }

@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr size_t kLineMax = 259; // characters of the line buffer
 constexpr char kBell = 7;
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -59,6 +58,8 @@ class SectionListScope {
 };
 
 } // namespace
+
+std::string DataFile::lineKey(const std::string &line) { return line.substr(0, line.find('=')); }
 
 void DataFile::trimLine(std::string &line) {
     size_t end = line.size();
@@ -138,9 +139,14 @@ void DataFile::processSection(const char *name) {
     if (text && Profile::isSectionLine(text)) text = profile_->lineAt(++index);
     for (; text && !Profile::isSectionLine(text); text = profile_->lineAt(++index)) {
         std::string line = text;
-        if (line.size() > kLineMax) line.resize(kLineMax);
         trimLine(line);
         if (line.empty() || isCommentLine(line.c_str())) continue;
+        // A line the engine cannot take whole is not carried out at all:
+        // cut, it could mean something else.
+        if (line.size() > kMaxSplitLine) {
+            reportMessage(18, lineKey(line));
+            continue;
+        }
 
         const char *key = line.c_str();
         if (isActionKey(key, "INI")) {

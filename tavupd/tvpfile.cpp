@@ -6,14 +6,18 @@
 #include "sys.h"
 #include "tavupd.h"
 #include "tavupd_error.h"
+#include "tvpdf_fields.h"
 #include "tvpfile_internal.h"
 #include "tvpfile_subst.h"
 #include "tvpprof.h"
 
-#include <array>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <optional>
+#include <stdexcept>
 
 using tvpfile_detail::backupNameOf;
 using tvpfile_detail::kPathMax;
@@ -56,6 +60,27 @@ bool knownAbsent(const std::string &path) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+// A failure that says the name is wrong or names nothing, as opposed to a
+// file that is there but cannot be changed now (in use, protected). Only
+// the latter waits for the restart; the former is reported.
+bool isNameError(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_DIRECTORY:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Two formed paths name the same file: equal but for the letter case.
+bool samePath(const std::string &a, const std::string &b) { return equalsIgnoreCase(a.c_str(), b.c_str()); }
+
 sys::FileHandle openForReading(const std::string &path) {
     return sys::FileHandle(sys::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -79,6 +104,23 @@ bool renamePaths(const std::string &source, const std::string &destination, Conf
     if (source.size() > kPathMax) TVPFILE_RAISE(26, source);
     if (destination.size() > kPathMax) TVPFILE_RAISE(26, destination);
 
+    // Only a file that is there waits for the restart: a missing source or
+    // a missing destination directory fails here, and nothing is registered
+    // that could never be carried out.
+    if (knownAbsent(source)) TVPFILE_RAISE(26, source);
+    const std::string destinationDir = splitDirAndName(destination).directory;
+    if (!destinationDir.empty() && knownAbsent(destinationDir)) TVPFILE_RAISE(26, destination);
+
+    // Source and destination name the same file (the letter case may
+    // differ): it is renamed in place, or kept as it is when that fails.
+    // Backing it up, erasing the destination or deferring would all act on
+    // the file itself.
+    if (samePath(source, destination)) {
+        if (source != destination && !sys::MoveFileA(source.c_str(), destination.c_str()) && isDebug(config))
+            trace("\t\tName Kept : ", source);
+        return true;
+    }
+
     // A destination that is not there has nothing to back up, so the rename
     // need not wait for a restart. Once an earlier step of the operation is
     // pending, the backup move is registered as usual: the destination may
@@ -86,19 +128,31 @@ bool renamePaths(const std::string &source, const std::string &destination, Conf
     if (backup && (isPending(config) || !knownAbsent(destination))) {
         const std::string backupName = backupNameOf(destination);
         if (backupName.size() > kPathMax) TVPFILE_RAISE(26, backupName);
-        eraseFile(backupName, config, 0);
-        bool moved = false;
-        if (!isPending(config)) moved = sys::MoveFileA(destination.c_str(), backupName.c_str()) != FALSE;
-        if (!moved) {
-            if (config == nullptr) TVPFILE_RAISE(26, destination);
-            deferMove(destination, backupName.c_str(), config);
-            markPending(config);
+        if (samePath(backupName, destination)) {
+            // The destination has its own backup name: no backup is kept,
+            // for moving it onto itself would erase it.
+            if (isDebug(config)) trace("\t\tNo Backup : ", destination);
+        } else if (samePath(backupName, source)) {
+            // The backup would be made over the file being renamed.
+            TVPFILE_RAISE(26, source);
+        } else {
+            eraseFile(backupName, config, 0);
+            bool moved = false;
+            if (!isPending(config)) moved = sys::MoveFileA(destination.c_str(), backupName.c_str()) != FALSE;
+            if (!moved) {
+                if (config == nullptr) TVPFILE_RAISE(26, destination);
+                deferMove(destination, backupName.c_str(), config);
+                markPending(config);
+            }
         }
     }
 
     if (force) eraseFile(destination, config, 0);
 
-    if (!isPending(config) && sys::MoveFileA(source.c_str(), destination.c_str())) return true;
+    if (!isPending(config)) {
+        if (sys::MoveFileA(source.c_str(), destination.c_str())) return true;
+        if (isNameError(::GetLastError())) TVPFILE_RAISE(26, source);
+    }
     if (config == nullptr) TVPFILE_RAISE(26, source);
     deferMove(source, destination.c_str(), config);
     markPending(config);
@@ -116,10 +170,71 @@ bool renameWhole(const std::string &source, const std::string &destination, Conf
                        backup);
 }
 
+// Deletes the work files that copies cut short (a power failure) left in
+// the directory: such a file is never part of the product. A file that
+// cannot be deleted (another run is writing it) is left alone.
+void removeStrayWorkFiles(const std::string &directory) {
+    const std::string pattern = joinPath(directory, "~C*");
+    if (pattern.size() > kPathMax) return;
+    WIN32_FIND_DATAA data{};
+    sys::FindHandle find(sys::FindFirstFileA(pattern.c_str(), &data));
+    if (!find.valid()) return;
+    do {
+        data.cFileName[sizeof(data.cFileName) - 1] = '\0';
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        if (!tvpfile_detail::isWorkFileName(data.cFileName)) continue;
+        const std::string stray = joinPath(directory, data.cFileName);
+        if (stray.size() <= kPathMax) sys::DeleteFileA(stray.c_str());
+    } while (sys::FindNextFileA(find.get(), &data));
+}
+
+// Writes all of the bytes, in pieces no larger than the transfer buffer.
+bool writeAll(HANDLE file, const char *data, size_t size) {
+    while (size > 0) {
+        const DWORD piece = static_cast<DWORD>(std::min(size, tvpfile_detail::kTransferBufferSize));
+        DWORD put = 0;
+        if (!sys::WriteFile(file, data, piece, &put, nullptr) || put < piece) return false;
+        data += piece;
+        size -= piece;
+    }
+    return true;
+}
+
+enum class Transfer { Done, ReadFailed, WriteFailed };
+
+// Copies the rest of `in` to `out`; with a list, every line expanded. May
+// throw std::bad_alloc or std::length_error.
+Transfer transfer(HANDLE in, HANDLE out, const SubstituteClass *expand) {
+    // One transfer buffer for the copy; a large one keeps the number of
+    // read and write calls down.
+    const std::unique_ptr<char[]> buffer(new char[tvpfile_detail::kTransferBufferSize]);
+    std::optional<LineExpander> expander;
+    if (expand != nullptr) expander.emplace(*expand);
+    std::string expanded;
+    for (;;) {
+        DWORD got = 0;
+        if (!sys::ReadFile(in, buffer.get(), static_cast<DWORD>(tvpfile_detail::kTransferBufferSize), &got, nullptr))
+            return Transfer::ReadFailed;
+        if (got == 0) break;
+        if (!expander) {
+            if (!writeAll(out, buffer.get(), got)) return Transfer::WriteFailed;
+            continue;
+        }
+        expanded.clear();
+        expander->feed(buffer.get(), got, expanded);
+        if (!writeAll(out, expanded.data(), expanded.size())) return Transfer::WriteFailed;
+    }
+    if (expander) {
+        expanded.clear();
+        expander->finish(expanded);
+        if (!writeAll(out, expanded.data(), expanded.size())) return Transfer::WriteFailed;
+    }
+    return Transfer::Done;
+}
+
 CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, const char *tempDirectory,
                      const std::string &sourceName, const std::string &destName, ConfigData *config, int force,
-                     int backup, std::string *stagedPath) {
-    if (stagedPath != nullptr) stagedPath->clear();
+                     int backup, const SubstituteClass *expand) {
     const std::string source = joinPath(sourceDir, sourceName);
     const std::string destination = joinPath(destDir, destName);
     if (source.size() > kPathMax) TVPFILE_RAISE(20, source);
@@ -135,6 +250,10 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
     WORD sourceDate = 0, sourceTime = 0;
     if (!sys::GetDosFileTime(in.get(), &sourceDate, &sourceTime)) TVPFILE_RAISE(28, source);
     const int64_t sourceStamp = dosTimeToCalendar(sourceDate, sourceTime);
+
+    // A file copied onto itself is in place already; backing it up or
+    // staging it would act on the source itself.
+    if (samePath(source, destination)) return SameDate;
 
     // A destination that cannot be opened for reading counts as absent.
     bool destExists = false;
@@ -157,7 +276,13 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
     std::string backupName;
     if (backup && destExists && (destOlder || force)) {
         backupName = backupNameOf(destination);
-        backupMovedNow = renameWhole(destination, backupName, config, 1, 0);
+        if (samePath(backupName, destination)) {
+            // The destination has its own backup name (X.OLD): no backup is
+            // kept, for moving it onto itself would erase it.
+            if (isDebug(config)) trace("\t\tNo Backup : ", destination);
+        } else {
+            backupMovedNow = renameWhole(destination, backupName, config, 1, 0);
+        }
     }
 
     auto restoreBackup = [&]() {
@@ -170,7 +295,8 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
         const CopyResult result = !destExists ? Created : (destNewer ? ReplacedNewer : ReplacedOlder);
 
         // Registers the copy for the next start of Windows instead: staged
-        // under a temporary name, it replaces the destination then.
+        // under a temporary name (expanded like the copy it stands for), it
+        // replaces the destination then.
         auto deferCopy = [&]() -> CopyResult {
             in.reset();
             if (tempDirectory == nullptr || config == nullptr) TVPFILE_RAISE(21, destination);
@@ -186,7 +312,7 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
 
             // The candidate's own name is the last eight characters of the path.
             const std::string tempName = temp->substr(temp->size() - 8);
-            copyPaths(sourceDir, tempDirectory, nullptr, sourceName, tempName, config, force, 0, nullptr);
+            copyPaths(sourceDir, tempDirectory, nullptr, sourceName, tempName, config, force, 0, expand);
             try {
                 deferMove(*temp, destination.c_str(), config);
             } catch (const Error &) {
@@ -195,7 +321,6 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
                 throw;
             }
             markPending(config);
-            if (stagedPath != nullptr) *stagedPath = *temp;
             return result;
         };
 
@@ -203,16 +328,23 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
         // replaced at the next start of Windows.
         if (!knownAbsent(destination)) return deferCopy();
 
-        // The copy is written under a working name of its own in the
+        // The copy is written under a work name of its own in the
         // destination's directory and takes the destination's name only when
         // it is complete, so that a run cut short (a power failure) leaves
-        // no part of a file at the destination.
+        // no part of a file at the destination; what such a run left there
+        // goes first.
+        removeStrayWorkFiles(destDir);
         const std::optional<std::string> work =
-            tvpfile_detail::tempNameFromTemplate(destDir, "CPXXXXXX", sys::GetCurrentProcessId());
+            tvpfile_detail::tempNameFromTemplate(destDir, tvpfile_detail::kWorkTemplate, sys::GetCurrentProcessId());
         if (!work) return deferCopy();
         sys::FileHandle out(sys::CreateFileA(work->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                              FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) return deferCopy();
+        if (!out) {
+            // A directory that is not there is a failure of its own: a
+            // registration could never be carried out.
+            if (isNameError(::GetLastError())) TVPFILE_RAISE(21, destination);
+            return deferCopy();
+        }
 
         // Drops the partly written copy before a failure is raised.
         auto discard = [&]() {
@@ -221,22 +353,21 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
             sys::DeleteFileA(work->c_str());
         };
 
-        // One transfer buffer for the copy; a large one keeps the number of
-        // read and write calls down.
-        const std::unique_ptr<char[]> buffer(new char[tvpfile_detail::kTransferBufferSize]);
-        for (;;) {
-            DWORD got = 0;
-            if (!sys::ReadFile(in.get(), buffer.get(), static_cast<DWORD>(tvpfile_detail::kTransferBufferSize), &got,
-                               nullptr)) {
-                discard();
-                TVPFILE_RAISE(24, source);
-            }
-            if (got == 0) break;
-            DWORD put = 0;
-            if (!sys::WriteFile(out.get(), buffer.get(), got, &put, nullptr) || put < got) {
-                discard();
-                TVPFILE_RAISE(23, destination);
-            }
+        Transfer moved = Transfer::WriteFailed;
+        try {
+            moved = transfer(in.get(), out.get(), expand);
+        } catch (const std::bad_alloc &) {
+            moved = Transfer::WriteFailed; // no room for a line's expansion
+        } catch (const std::length_error &) {
+            moved = Transfer::WriteFailed;
+        }
+        if (moved == Transfer::ReadFailed) {
+            discard();
+            TVPFILE_RAISE(24, source);
+        }
+        if (moved == Transfer::WriteFailed) {
+            discard();
+            TVPFILE_RAISE(23, destination);
         }
         if (!sys::SetDosFileTime(out.get(), sourceDate, sourceTime)) {
             discard();
@@ -267,9 +398,22 @@ CopyResult copyPaths(const std::string &sourceDir, const std::string &destDir, c
 
 namespace tvpfile_detail {
 
+namespace {
+
+// The characters of a temporary name: base-32 digits of the process
+// identifier, and the third character that tells candidates apart.
+const char kDigits[] = "0123456789abcdefghijklmnopqrstuv";
+const char kThird[] = "0abcdefghijklmnopqrstuvwxyz";
+
+// The character (letter case aside) is one of the set.
+bool oneOf(char c, const char *set) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return c != '\0' && std::strchr(set, c) != nullptr;
+}
+
+} // namespace
+
 std::optional<std::string> tempNameFromTemplate(const std::string &directory, const char *templ, uint32_t pid) {
-    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuv";
-    static const char kThird[] = "0abcdefghijklmnopqrstuvwxyz";
     if (templ == nullptr || std::strlen(templ) != 8) return std::nullopt;
 
     std::string name(templ);
@@ -287,6 +431,12 @@ std::optional<std::string> tempNameFromTemplate(const std::string &directory, co
         if (!fileExists(candidate)) return candidate;
     }
     return std::nullopt;
+}
+
+bool isWorkFileName(const std::string &name) {
+    return name.size() == 8 && name[0] == kWorkTemplate[0] && oneOf(name[1], "c") && oneOf(name[2], kThird) &&
+           oneOf(name[3], kDigits) && name[4] == '.' && oneOf(name[5], kDigits) && oneOf(name[6], kDigits) &&
+           oneOf(name[7], kDigits);
 }
 
 std::optional<std::string> makeTempNameFor(const std::string &directory, uint32_t pid) {
@@ -313,19 +463,19 @@ std::string backupNameOf(const std::string &path) {
 } // namespace tvpfile_detail
 
 CopyResult copyFile(const std::string &source, const std::string &destination, const char *tempDirectory,
-                    ConfigData *config, int force, int backup, std::string *stagedPath) {
+                    ConfigData *config, int force, int backup, const SubstituteClass *expand) {
     if (source.size() > kPathMax) TVPFILE_RAISE(20, source);
     if (destination.size() > kPathMax) TVPFILE_RAISE(21, destination);
     const DirAndName from = splitDirAndName(source);
     const DirAndName to = splitDirAndName(destination);
     return copyFileIn(from.directory, to.directory, tempDirectory, from.name, to.name, config, force, backup,
-                      stagedPath);
+                      expand);
 }
 
 CopyResult copyFileIn(const std::string &sourceDir, const std::string &destDir, const char *tempDirectory,
                       const std::string &sourceName, const std::string &destName, ConfigData *config, int force,
-                      int backup, std::string *stagedPath) {
-    return copyPaths(sourceDir, destDir, tempDirectory, sourceName, destName, config, force, backup, stagedPath);
+                      int backup, const SubstituteClass *expand) {
+    return copyPaths(sourceDir, destDir, tempDirectory, sourceName, destName, config, force, backup, expand);
 }
 
 void renameFile(const std::string &source, const std::string &destination, ConfigData *config, int force,
@@ -342,12 +492,26 @@ void eraseFile(const std::string &path, ConfigData *config, int backup) {
     if (path.size() > kPathMax) TVPFILE_RAISE(25, path);
     if (knownAbsent(path)) return;
 
-    // Once the backup rename has moved the file away, there is nothing left
-    // to delete. When that rename had to wait for the restart, the deletion
-    // waits too and is registered after it.
-    if (backup && renameWhole(path, backupNameOf(path), config, 1, 0)) return;
+    if (backup) {
+        const std::string backupName = backupNameOf(path);
+        if (samePath(backupName, path)) {
+            // The file has its own backup name: it is erased without a
+            // backup, for moving it onto itself would only lose it.
+            if (isDebug(config)) trace("\t\tNo Backup : ", path);
+        } else if (renameWhole(path, backupName, config, 1, 0)) {
+            // Once the backup rename has moved the file away, there is
+            // nothing left to delete. When that rename had to wait for the
+            // restart, the deletion waits too and is registered after it.
+            return;
+        }
+    }
 
-    if (!isPending(config) && sys::DeleteFileA(path.c_str())) return;
+    if (!isPending(config)) {
+        if (sys::DeleteFileA(path.c_str())) return;
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return; // gone meanwhile
+        if (isNameError(error)) TVPFILE_RAISE(25, path);
+    }
     if (config == nullptr) TVPFILE_RAISE(25, path);
     deferMove(path, nullptr, config);
     markPending(config);
@@ -367,7 +531,9 @@ void deferMove(const std::string &source, const char *target, ConfigData *config
         deferMoveNT(source, target, config);
         break;
     default:
-        break; // nothing stands in for a restart registration here
+        // Nothing stands in for a restart registration here: what cannot be
+        // done now fails, rather than being reported done and left undone.
+        TVPFILE_RAISE(29, source);
     }
 }
 
@@ -396,82 +562,4 @@ void deferMoveNT(const std::string &source, const char *target, ConfigData *conf
 
 std::optional<std::string> makeTempName(const std::string &directory) {
     return tvpfile_detail::makeTempNameFor(directory, sys::GetCurrentProcessId());
-}
-
-namespace {
-
-// The TEMP directory when the variable names something that exists, else
-// the empty text (the root of the current drive).
-std::string tempEnvironmentDirectory() {
-    const DWORD need = sys::GetEnvironmentVariableA("TEMP", nullptr, 0);
-    if (need == 0) return std::string();
-    std::string value(need, '\0');
-    const DWORD got = sys::GetEnvironmentVariableA("TEMP", &value[0], need);
-    if (got == 0 || got >= need) return std::string();
-    value.resize(got);
-    if (!fileExists(value)) return std::string();
-    return value;
-}
-
-// Bound of an expanded piece of a line. A piece holds at most 511 characters
-// and every reference in it takes at least two of them, so no piece can
-// expand past this: a line of the file is never cut.
-constexpr size_t kPieceExpansionMax = 511 * SubstituteClass::kValueMax;
-
-// Writes the expanded lines of `path` to `temp`; false (temp removed) when
-// reading or writing fails.
-bool writeExpanded(const SubstituteClass &list, const std::string &path, const std::string &temp) {
-    sys::Stream in(sys::fopen(path.c_str(), "r"));
-    if (!in) return false;
-    sys::Stream out(sys::fopen(temp.c_str(), "w"));
-    if (!out) return false;
-
-    std::array<char, 512> buffer;
-    bool ok = true;
-    while (sys::fgets(buffer.data(), static_cast<int>(buffer.size()), in.get()) != nullptr) {
-        std::string piece(buffer.data());
-        list.substitute(piece, kPieceExpansionMax);
-        if (sys::fputs(piece.c_str(), out.get()) == EOF) {
-            ok = false;
-            break;
-        }
-    }
-    if (ok && !sys::feof(in.get())) ok = false; // stopped by a read error, not the end
-    in.close();
-    if (out.close() != 0) ok = false;
-    if (!ok) sys::DeleteFileA(temp.c_str());
-    return ok;
-}
-
-} // namespace
-
-int substituteFile(const SubstituteClass &list, const std::string &path) {
-    if (path.size() > kPathMax) return 0;
-    const std::optional<std::string> temp = makeTempName(tempEnvironmentDirectory());
-    if (!temp) return 0;
-
-    if (!writeExpanded(list, path, *temp)) return 0;
-
-    // The original steps aside under a free name in its own directory instead
-    // of being deleted, so that it comes back if the new file cannot be made.
-    const std::optional<std::string> aside = makeTempName(splitDirAndName(path).directory);
-    if (!aside) {
-        sys::DeleteFileA(temp->c_str());
-        return 0;
-    }
-    if (!sys::MoveFileA(path.c_str(), aside->c_str())) return 0; // in use: the temporary file stays
-
-    try {
-        copyFile(*temp, path, nullptr, nullptr, 1, 1);
-    } catch (const Error &) {
-        if (!fileExists(path)) sys::MoveFileA(aside->c_str(), path.c_str());
-        throw;
-    }
-
-    if (!sys::DeleteFileA(aside->c_str())) {
-        // The original could not be deleted (read-only, in use): put it back.
-        if (sys::DeleteFileA(path.c_str())) sys::MoveFileA(aside->c_str(), path.c_str());
-        return 0;
-    }
-    return sys::DeleteFileA(temp->c_str()) ? 1 : 0;
 }

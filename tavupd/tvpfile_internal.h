@@ -18,6 +18,11 @@ constexpr size_t kTransferBufferSize = 64u * 1024u;
 // characters; none when all 27 candidates exist or the path would be too long.
 std::optional<std::string> tempNameFromTemplate(const std::string &directory, const char *templ, uint32_t pid);
 
+// Template of the work names under which copies are written beside their
+// destination ("~C0k.h40"), and whether a file name is one of them.
+constexpr const char *kWorkTemplate = "~CXXXXXX";
+bool isWorkFileName(const std::string &name);
+
 // makeTempName with the process identifier given.
 std::optional<std::string> makeTempNameFor(const std::string &directory, uint32_t pid);
 

@@ -1,6 +1,7 @@
 #include "tvpfile_subst.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <new>
 
@@ -133,4 +134,29 @@ void SubstituteClass::substitute(std::string &text, size_t maxLength) const {
     }
     if (out.size() > maxLength) out.resize(maxLength);
     text = std::move(out);
+}
+
+void LineExpander::expandLine(std::string &out) {
+    list_.substitute(line_, std::string::npos);
+    out += line_;
+    line_.clear();
+}
+
+void LineExpander::feed(const char *data, size_t size, std::string &out) {
+    while (size > 0) {
+        const void *feedAt = std::memchr(data, '\n', size);
+        if (feedAt == nullptr) {
+            line_.append(data, size);
+            return;
+        }
+        const size_t length = static_cast<size_t>(static_cast<const char *>(feedAt) - data) + 1;
+        line_.append(data, length);
+        expandLine(out);
+        data += length;
+        size -= length;
+    }
+}
+
+void LineExpander::finish(std::string &out) {
+    if (!line_.empty()) expandLine(out);
 }

@@ -39,7 +39,8 @@ class SubstituteClass {
     // Expands the references in place: a doubled marker becomes one literal
     // marker; a marker followed by a variable name (any case) becomes the
     // value; inserted values are not expanded again. The result is cut
-    // after maxLength characters (the expansion stops there).
+    // after maxLength characters (the expansion stops there);
+    // std::string::npos sets no limit.
     void substitute(std::string &text, size_t maxLength = kTextMax) const;
 
   private:
@@ -47,4 +48,28 @@ class SubstituteClass {
     std::list<SubstituteEntry>::iterator current_;
     bool hasCurrent_ = false;
     char marker_;
+};
+
+// Expands the references of a text, such as a file, line by line as its
+// bytes arrive in pieces of any size. A line is its bytes up to and
+// including a line feed (the last one may have none); each is expanded whole
+// by SubstituteClass::substitute, whatever its length, and never cut. Every
+// byte outside a reference is kept as it is: NUL, Ctrl-Z, CR and LF too.
+class LineExpander {
+  public:
+    // The list must outlive the expander.
+    explicit LineExpander(const SubstituteClass &list) : list_(list) {}
+
+    // Takes the next bytes of the text and appends the expansion of every
+    // line they complete to `out`; the rest waits for its line end.
+    void feed(const char *data, size_t size, std::string &out);
+    // Appends the expansion of what is left: the last line, when the text
+    // does not end with a line feed.
+    void finish(std::string &out);
+
+  private:
+    void expandLine(std::string &out);
+
+    const SubstituteClass &list_;
+    std::string line_; // the line begun and not yet ended
 };

@@ -23,8 +23,9 @@ constexpr std::size_t kMaxPath = 259;
 constexpr std::size_t kMaxKeyPath = 255;
 // Registry values are read into a buffer of this many bytes.
 constexpr DWORD kValueBuffer = 256;
-// Subkey names and classes are enumerated into buffers of this size.
-constexpr DWORD kNameBuffer = 50;
+// Subkey names are enumerated into a buffer of this size: a registry key
+// name holds at most 255 characters.
+constexpr DWORD kNameBuffer = 256;
 // Names tried for a temporary file before giving up.
 constexpr unsigned kTempAttempts = 64;
 
@@ -91,19 +92,23 @@ bool replaceWith(const std::string &temp, const std::string &path) {
     return true;
 }
 
-enum class ReadResult { Done, NotOpened, Failed };
+enum class ReadResult { Done, NotFound, Failed };
 
-// Reads every byte of the file; `expected` is the size its status gave, a
-// first guess for the buffer. Unless Done, `out` holds no usable content.
-ReadResult readWhole(const std::string &path, std::size_t expected, std::string &out) {
+// Reads every byte of the file. NotFound: there is no such file; Failed: it
+// could not be opened or read, and `out` holds no usable content.
+ReadResult readWhole(const std::string &path, std::string &out) {
     out.clear();
     sys::FileHandle file(sys::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return ReadResult::NotOpened;
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::NotFound
+                                                                              : ReadResult::Failed;
+    }
     constexpr std::size_t kChunk = 64 * 1024;
     std::size_t used = 0;
     for (;;) {
-        std::size_t room = std::max<std::size_t>(expected + 1, used + kChunk);
+        std::size_t room = used + kChunk;
         try {
             out.resize(room);
         } catch (const std::bad_alloc &) {
@@ -111,12 +116,11 @@ ReadResult readWhole(const std::string &path, std::size_t expected, std::string 
         } catch (const std::length_error &) {
             throw Error(1, 0x7fffffff, kModule, __LINE__);
         }
-        std::size_t want = std::min<std::size_t>(room - used, 0x40000000u);
+        const DWORD want = static_cast<DWORD>(room - used);
         DWORD got = 0;
-        if (!sys::ReadFile(file.get(), &out[used], static_cast<DWORD>(want), &got, nullptr)) return ReadResult::Failed;
+        if (!sys::ReadFile(file.get(), &out[used], want, &got, nullptr)) return ReadResult::Failed;
         used += got;
-        // A disk file gives fewer bytes than asked only at its end; a file
-        // that grew since its status was taken fills the buffer and is read on.
+        // A disk file gives fewer bytes than asked only at its end.
         if (got < want) break;
     }
     out.resize(used);
@@ -128,11 +132,9 @@ ReadResult readWhole(const std::string &path, std::size_t expected, std::string 
 bool deleteSubkeys(HKEY key) {
     for (;;) {
         char name[kNameBuffer];
-        char cls[kNameBuffer];
         DWORD nameSize = kNameBuffer;
-        DWORD clsSize = kNameBuffer;
         FILETIME written;
-        LONG rc = sys::RegEnumKeyExA(key, 0, name, &nameSize, nullptr, cls, &clsSize, &written);
+        LONG rc = sys::RegEnumKeyExA(key, 0, name, &nameSize, nullptr, nullptr, nullptr, &written);
         if (rc == ERROR_NO_MORE_ITEMS) return true;
         if (rc != ERROR_SUCCESS) return false;
         // The buffer is always terminated by a successful call; make sure.
@@ -149,26 +151,29 @@ bool deleteSubkeys(HKEY key) {
     }
 }
 
-// Deletes an open key with everything below it.
-void deleteKeyTree(HKEY key) {
+// Deletes an open key with everything below it. False when any step fails.
+bool deleteKeyTree(HKEY key) {
     DWORD subKeys = 0;
     if (sys::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
                               nullptr, nullptr) != ERROR_SUCCESS)
-        return;
-    if (subKeys > 0 && !deleteSubkeys(key)) return;
-    sys::RegDeleteKeyA(key, "");
+        return false;
+    if (subKeys > 0 && !deleteSubkeys(key)) return false;
+    return sys::RegDeleteKeyA(key, "") == ERROR_SUCCESS;
 }
+
+// A registry answer that means "there is no such key or value".
+bool isMissing(LONG rc) { return rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND; }
 
 } // namespace
 
 struct Profile::Impl {
     ini::Table table;
-    bool changed = false;
-    long long sizeStamp = 0;
-    long long timeStamp = 0;
-    // The file exists but its last read failed: the table does not hold its
-    // content, so it must not be written over.
-    bool unreadable = false;
+    // The file's bytes as this profile last read or wrote them, and whether
+    // the file existed then: a read whose bytes equal them keeps the table.
+    std::string disk;
+    bool present = false;
+    // The table holds what the file held at the last read or save.
+    bool known = false;
 };
 
 Profile::Profile(const std::string &path, int mode)
@@ -180,68 +185,49 @@ Profile::Profile(const std::string &path, int mode)
     reload();
 }
 
-Profile::~Profile() {
-    if (mode_ != FileMode || !impl_->changed) return;
-    try {
-        save();
-    } catch (const Error &) {
-        // Nothing can be reported from here; the file stays as it was.
-    }
-}
+// Every change was saved when it was made: nothing is written here, so a
+// file that was replaced or erased after the last change stays as it is.
+Profile::~Profile() = default;
 
-void Profile::reload() {
-    struct ::stat st;
-    long long size = 0;
-    long long time = 0;
-    bool exists = sys::stat(path_.c_str(), &st) == 0;
-    if (exists) {
-        size = static_cast<long long>(st.st_size);
-        time = static_cast<long long>(st.st_mtime);
-    }
-    if (size == impl_->sizeStamp && time == impl_->timeStamp && !impl_->unreadable) return;
-
-    // The whole file in one piece, read the way a stream opened in text
-    // mode reads it (CR LF as one line end, a Ctrl-Z ending the text), then
-    // cut into its lines, each kept whole.
+bool Profile::reload() {
+    // The whole file as bytes, compared with what the table was made of:
+    // any change by another writer, whatever it did to the file's size and
+    // time, is seen.
     std::string bytes;
-    ReadResult result = readWhole(path_, static_cast<std::size_t>(size > 0 ? size : 0), bytes);
-    if (result != ReadResult::Done) {
-        // A file that is there but cannot be read, or whose reading stopped
-        // early, is read again next time: part of a file must neither be
-        // served as its content nor written back over it.
-        const bool unreadable = exists || result == ReadResult::Failed;
+    const ReadResult result = readWhole(path_, bytes);
+    if (result == ReadResult::Failed) {
+        // A file that is there but cannot be read: the table keeps what it
+        // had (for reads), and nothing may be written over the file.
+        return false;
+    }
+    const bool present = result == ReadResult::Done;
+    if (impl_->known && present == impl_->present && bytes == impl_->disk) return true;
+    impl_->known = false;
+    if (present) {
+        impl_->table.read(bytes.data(), bytes.size());
+    } else {
         impl_->table.clear();
-        impl_->unreadable = unreadable;
-        impl_->sizeStamp = unreadable ? -1 : 0;
-        impl_->timeStamp = unreadable ? -1 : 0;
-        return;
     }
-    std::vector<std::string> lines;
-    {
-        std::string text = ini::textModeTranslate(bytes.data(), bytes.size());
-        std::string().swap(bytes);
-        lines = ini::splitLines(text.data(), text.size());
-    }
-    // Only a complete read moves the stamps: when memory ran out above, the
-    // next operation tries again.
-    impl_->table.assign(std::move(lines));
-    impl_->sizeStamp = size;
-    impl_->timeStamp = time;
-    impl_->unreadable = false;
+    impl_->disk.swap(bytes);
+    impl_->present = present;
+    impl_->known = true;
+    return true;
 }
 
 void Profile::save() {
+    // Until the new content is in place, what is on disk is not known to
+    // match the table: a save that fails leaves the next operation to read
+    // the file again.
+    impl_->known = false;
     DWORD attributes = sys::GetFileAttributesA(path_.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
         cannotWrite(path_, __LINE__);
-    if (impl_->unreadable) cannotWrite(path_, __LINE__);
 
-    // Every line with its line end, as a text-mode stream writes it: the
-    // whole content in one write.
+    // Every line with its own line end: the whole content in one write.
     std::string bytes;
     try {
-        bytes = ini::textModeExpand(impl_->table.serialize());
+        bytes = impl_->table.bytes();
     } catch (const std::bad_alloc &) {
         cannotWrite(path_, __LINE__);
     } catch (const std::length_error &) {
@@ -263,6 +249,9 @@ void Profile::save() {
         sys::DeleteFileA(temp.name.c_str());
         cannotWrite(path_, __LINE__);
     }
+    impl_->disk.swap(bytes);
+    impl_->present = true;
+    impl_->known = true;
 }
 
 bool Profile::sectionKey(const char *section, std::string &out) const {
@@ -293,6 +282,7 @@ std::string Profile::getString(const char *section, const char *key, const char 
         while (length < limit && text[length] != '\0') ++length;
         return std::string(text, length);
     }
+    // A file that cannot be read now is served as last read.
     reload();
     const char *value = impl_->table.lookup(section, key);
     return value ? std::string(value) : fallback;
@@ -309,40 +299,50 @@ int Profile::getInt(const char *section, const char *key, int def) {
 
 void Profile::setValue(const char *section, const char *key, const char *value) {
     if (mode_ == RegistryMode) {
-        std::string keyPath;
-        if (!sectionKey(section, keyPath)) return;
-        sys::RegKey regKey;
-        if (value) {
-            DWORD disposition = 0;
-            if (sys::RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_ALL_ACCESS, nullptr, regKey.put(), &disposition) != ERROR_SUCCESS)
-                return;
-            sys::RegSetValueExA(regKey.get(), key, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
-                                static_cast<DWORD>(std::strlen(value) + 1));
-            return;
-        }
-        if (sys::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, regKey.put()) !=
-            ERROR_SUCCESS)
-            return;
-        if (key) {
-            sys::RegDeleteValueA(regKey.get(), key);
-        } else {
-            deleteKeyTree(regKey.get());
-        }
+        setRegistryValue(section, key, value);
         return;
     }
-    reload();
-    impl_->changed = true;
+    // The file as it is now: another writer's change is the base of this
+    // one; content that cannot be read is not written over.
+    if (!reload()) cannotWrite(path_, __LINE__);
     impl_->table.setValue(section, key, value);
     save();
+}
+
+void Profile::setRegistryValue(const char *section, const char *key, const char *value) {
+    // What cannot be written fails as a file that cannot be written does,
+    // naming the section's key; what is already missing needs no deleting.
+    std::string keyPath;
+    if (!sectionKey(section, keyPath)) cannotWrite(path_ + (section ? section : ""), __LINE__);
+    sys::RegKey regKey;
+    if (value) {
+        DWORD disposition = 0;
+        if (sys::RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                 KEY_ALL_ACCESS, nullptr, regKey.put(), &disposition) != ERROR_SUCCESS)
+            cannotWrite(keyPath, __LINE__);
+        const std::size_t length = std::strlen(value) + 1;
+        if (length > 0xffffffffu ||
+            sys::RegSetValueExA(regKey.get(), key, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
+                                static_cast<DWORD>(length)) != ERROR_SUCCESS)
+            cannotWrite(keyPath, __LINE__);
+        return;
+    }
+    const LONG opened = sys::RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_ALL_ACCESS, regKey.put());
+    if (isMissing(opened)) return;
+    if (opened != ERROR_SUCCESS) cannotWrite(keyPath, __LINE__);
+    if (key) {
+        const LONG deleted = sys::RegDeleteValueA(regKey.get(), key);
+        if (deleted != ERROR_SUCCESS && !isMissing(deleted)) cannotWrite(keyPath, __LINE__);
+    } else if (!deleteKeyTree(regKey.get())) {
+        cannotWrite(keyPath, __LINE__);
+    }
 }
 
 void Profile::addValue(const char *section, const char *key, const char *value) {
     // Only a file has a line table to add to.
     if (mode_ == RegistryMode) return;
-    reload();
+    if (!reload()) cannotWrite(path_, __LINE__);
     if (!impl_->table.addValue(section, key, value)) return;
-    impl_->changed = true;
     save();
 }
 

@@ -12,7 +12,7 @@ class Profile {
     // File mode reads the file at once (a missing file gives an empty table);
     // registry mode appends "\" to the key path and reads nothing.
     Profile(const std::string &path, int mode);
-    // File mode: saves once more when anything was changed.
+    // Writes nothing: every change was saved when it was made.
     ~Profile();
     Profile(const Profile &) = delete;
     Profile &operator=(const Profile &) = delete;
@@ -23,10 +23,14 @@ class Profile {
     // The value read as "%d" reads it; the default when missing or no number.
     int getInt(const char *section, const char *key, int def);
     // key and value: set; key, no value (null): delete the key;
-    // no key: delete the section. Saves at once.
+    // no key: delete the section. File mode reads the file first, so the
+    // change is made to what it holds now, and saves at once. A file that
+    // cannot be read or written, and in registry mode a key or value that
+    // cannot be written or deleted (a missing one needs no deleting),
+    // raise Error 21 naming the file or key.
     void setValue(const char *section, const char *key, const char *value);
     // Adds "key=value" to the section unless exactly that line (ignoring
-    // case) is there already; saves when it adds.
+    // case) is there already; reads the file first and saves when it adds.
     void addValue(const char *section, const char *key, const char *value);
 
     // Index of the section's header line, or -1. Does not re-read the file.
@@ -43,8 +47,11 @@ class Profile {
 
   private:
     struct Impl;
-    void reload();
+    // Reads the file and takes its content when it is not what the table
+    // was made of. False when the file is there but cannot be read.
+    bool reload();
     void save();
+    void setRegistryValue(const char *section, const char *key, const char *value);
     // Registry mode: the section's key path, or false when it would not
     // fit in 255 characters.
     bool sectionKey(const char *section, std::string &out) const;

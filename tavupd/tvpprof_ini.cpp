@@ -100,49 +100,6 @@ bool parseInt(const char *text, int &value) {
     return true;
 }
 
-std::string textModeTranslate(const char *data, std::size_t size) {
-    std::string out;
-    out.reserve(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        char c = data[i];
-        if (c == '\x1a') break;
-        if (c == '\r' && i + 1 < size && data[i + 1] == '\n') continue;
-        out.push_back(c);
-    }
-    return out;
-}
-
-std::string textModeExpand(const std::string &text) {
-    std::size_t feeds = 0;
-    for (char c : text)
-        if (c == '\n') ++feeds;
-    std::string out;
-    out.reserve(text.size() + feeds);
-    for (char c : text) {
-        if (c == '\n') out.push_back('\r');
-        out.push_back(c);
-    }
-    return out;
-}
-
-std::vector<std::string> splitLines(const char *data, std::size_t size) {
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < size) {
-        const void *feed = std::memchr(data + pos, '\n', size - pos);
-        std::size_t end = feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - data) : size;
-        try {
-            lines.emplace_back(data + pos, end - pos);
-        } catch (const std::bad_alloc &) {
-            throw Error(1, lineBytes(end - pos), kModule, __LINE__);
-        } catch (const std::length_error &) {
-            throw Error(1, lineBytes(end - pos), kModule, __LINE__);
-        }
-        pos = feed ? end + 1 : size;
-    }
-    return lines;
-}
-
 const char *valueOfKey(const char *line, const char *key) {
     if (!line || !key) return nullptr;
     const char *p = line;
@@ -158,13 +115,51 @@ const char *valueOfKey(const char *line, const char *key) {
 
 // ---- Table -----------------------------------------------------------------
 
-void Table::assign(std::vector<std::string> lines) {
+void Table::read(const char *data, std::size_t size) {
+    std::vector<std::string> lines;
+    std::vector<End> ends;
+    std::string tail;
+    const void *stop = std::memchr(data, '\x1a', size);
+    const std::size_t text = stop ? static_cast<std::size_t>(static_cast<const char *>(stop) - data) : size;
+    std::size_t pos = 0;
+    while (pos < text) {
+        const void *feed = std::memchr(data + pos, '\n', text - pos);
+        std::size_t end = feed ? static_cast<std::size_t>(static_cast<const char *>(feed) - data) : text;
+        End kind = End::None;
+        std::size_t length = end - pos;
+        if (feed) {
+            kind = (length > 0 && data[end - 1] == '\r') ? End::CrLf : End::Lf;
+            if (kind == End::CrLf) --length;
+        }
+        try {
+            lines.emplace_back(data + pos, length);
+            ends.push_back(kind);
+        } catch (const std::bad_alloc &) {
+            throw Error(1, lineBytes(length), kModule, __LINE__);
+        } catch (const std::length_error &) {
+            throw Error(1, lineBytes(length), kModule, __LINE__);
+        }
+        pos = feed ? end + 1 : text;
+    }
+    try {
+        tail.assign(data + text, size - text);
+    } catch (const std::bad_alloc &) {
+        throw Error(1, lineBytes(size - text), kModule, __LINE__);
+    }
     std::size_t needed = lines.size() + 1;
     if (capacity_ < needed) capacity_ = lines.size() + kGrowStep;
+    newEnd_ = ends.empty() || ends.front() != End::Lf ? End::CrLf : End::Lf;
     lines_ = std::move(lines);
+    ends_ = std::move(ends);
+    tail_ = std::move(tail);
 }
 
-void Table::clear() { lines_.clear(); }
+void Table::clear() {
+    lines_.clear();
+    ends_.clear();
+    tail_.clear();
+    newEnd_ = End::CrLf;
+}
 
 const char *Table::lineAt(long index) const {
     if (index < 0 || static_cast<std::size_t>(index) >= lines_.size()) return nullptr;
@@ -172,37 +167,49 @@ const char *Table::lineAt(long index) const {
 }
 
 void Table::reserveFor(std::size_t extra) {
-    // A table of no slots at all is first made of 10, as a new table is.
-    if (capacity_ == 0) capacity_ = kGrowStep;
-    while (capacity_ < lines_.size() + extra + 1) {
-        std::size_t grown = capacity_ + kGrowStep;
-        try {
-            lines_.reserve(grown);
-        } catch (const std::bad_alloc &) {
-            throw Error(1, tableBytes(grown), kModule, __LINE__);
-        } catch (const std::length_error &) {
-            throw Error(1, tableBytes(grown), kModule, __LINE__);
-        }
-        capacity_ = grown;
+    // A table of no slots at all is first made of 10, as a new table is;
+    // it grows in steps of 10. Both vectors get the room, so that the
+    // insertions that follow cannot fail half-way.
+    std::size_t slots = capacity_ == 0 ? kGrowStep : capacity_;
+    while (slots < lines_.size() + extra + 1) slots += kGrowStep;
+    try {
+        lines_.reserve(slots);
+        ends_.reserve(slots);
+    } catch (const std::bad_alloc &) {
+        throw Error(1, tableBytes(slots), kModule, __LINE__);
+    } catch (const std::length_error &) {
+        throw Error(1, tableBytes(slots), kModule, __LINE__);
     }
+    capacity_ = slots;
+}
+
+void Table::endLineBefore(std::size_t at) {
+    if (at > 0 && at <= ends_.size() && ends_[at - 1] == End::None) ends_[at - 1] = newEnd_;
 }
 
 void Table::insertLine(std::size_t at, std::string line) {
     reserveFor(1);
     if (at > lines_.size()) at = lines_.size();
+    // Room for both was reserved above: neither insertion allocates.
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), std::move(line));
+    ends_.insert(ends_.begin() + static_cast<std::ptrdiff_t>(at), newEnd_);
+    endLineBefore(at);
 }
 
 void Table::eraseLines(std::size_t from, std::size_t to) {
     if (from >= to || from >= lines_.size()) return;
     if (to > lines_.size()) to = lines_.size();
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(from), lines_.begin() + static_cast<std::ptrdiff_t>(to));
+    ends_.erase(ends_.begin() + static_cast<std::ptrdiff_t>(from), ends_.begin() + static_cast<std::ptrdiff_t>(to));
 }
 
-void Table::appendSection(const std::string &header) {
-    reserveFor(2);
-    if (!lines_.empty() && !lines_.back().empty()) lines_.emplace_back();
-    lines_.push_back(header);
+void Table::appendSection(const std::string &header, std::string line) {
+    // Room for all three lines first: the table changes only once nothing
+    // can fail any more.
+    reserveFor(3);
+    if (!lines_.empty() && !lines_.back().empty()) insertLine(lines_.size(), std::string());
+    insertLine(lines_.size(), header);
+    insertLine(lines_.size(), std::move(line));
 }
 
 long Table::findSection(const char *section) const {
@@ -239,10 +246,7 @@ bool Table::setValue(const char *section, const char *key, const char *value) {
         if (!key || !value) return false;
         std::string header;
         if (!formatHeader(section, header)) return false;
-        std::string line = keyValueLine(key, value);
-        appendSection(header);
-        reserveFor(1);
-        lines_.push_back(std::move(line));
+        appendSection(header, keyValueLine(key, value));
         return true;
     }
     std::size_t header = static_cast<std::size_t>(found);
@@ -275,9 +279,7 @@ bool Table::addValue(const char *section, const char *key, const char *value) {
     if (found < 0) {
         std::string header;
         if (!formatHeader(section, header)) return false;
-        appendSection(header);
-        reserveFor(1);
-        lines_.push_back(std::move(line));
+        appendSection(header, std::move(line));
         return true;
     }
     std::size_t header = static_cast<std::size_t>(found);
@@ -290,12 +292,21 @@ bool Table::addValue(const char *section, const char *key, const char *value) {
     return true;
 }
 
-std::string Table::serialize() const {
+std::string Table::bytes() const {
+    std::size_t size = tail_.size();
+    for (std::size_t i = 0; i < lines_.size(); ++i) size += lines_[i].size() + 2;
     std::string out;
-    for (const std::string &line : lines_) {
+    out.reserve(size);
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const std::string &line = lines_[i];
         out += line;
-        out += '\n';
+        // A text ending in CR takes CR LF even where the file's lines end in
+        // LF: followed by a bare LF, its CR would read back as the line end.
+        const bool endsInCr = !line.empty() && line.back() == '\r';
+        if (ends_[i] == End::CrLf || (ends_[i] == End::Lf && endsInCr)) out += '\r';
+        if (ends_[i] != End::None) out += '\n';
     }
+    out += tail_;
     return out;
 }
 

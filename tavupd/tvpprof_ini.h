@@ -38,21 +38,6 @@ bool formatHeader(const char *section, std::string &out);
 // 32-bit arithmetic, never undefined). False when there is no digit.
 bool parseInt(const char *text, int &value);
 
-// Translates the bytes of a file opened in text mode: each CR LF pair reads
-// as one LF, and a Ctrl-Z ends the text.
-std::string textModeTranslate(const char *data, std::size_t size);
-
-// The bytes a stream opened for writing in text mode puts on disk for the
-// text: each line feed becomes CR LF, everything else is written as it is.
-std::string textModeExpand(const std::string &text);
-
-// Cuts already translated text into its physical lines, each kept whole
-// whatever its length: a line ends at a line feed (which is not kept) or at
-// the end of the text. Every other byte, a NUL included, stays in the line,
-// so that writing the lines back gives the same bytes. A final line without
-// a line end counts, the empty text after a final line end does not.
-std::vector<std::string> splitLines(const char *data, std::size_t size);
-
 // Where the value of `key` starts in `line` (just after its "="), or null
 // when the line is not a line of that key: optional blanks, the whole key
 // (ignoring case), optional blanks, "=". Reads and edits both use it.
@@ -63,9 +48,22 @@ class Table {
   public:
     Table() = default;
 
-    // Replaces the whole content (a fresh read of the file).
-    void assign(std::vector<std::string> lines);
+    // Replaces the whole content with the bytes of a file. A line ends at a
+    // line feed; a CR just before it belongs to the line end, every other
+    // byte (a lone CR, a NUL) to the line, and each line is kept whole
+    // whatever its length. A final line without a line end counts, the
+    // empty text after a final line end does not. The text ends at the
+    // first Ctrl-Z: what follows it is no line, but is kept and written
+    // back after the lines.
+    void read(const char *data, std::size_t size);
     void clear();
+    // The file's bytes: every line with its own line end (CR LF or LF) and
+    // what followed a Ctrl-Z, so that lines no edit touched are written back
+    // byte for byte. A line the table added ends like the file's first
+    // line (CR LF when there is none); a last line without a line end gets
+    // one when a line is added after it. A line whose text ends in CR is
+    // always ended by CR LF, so that it reads back the same.
+    std::string bytes() const;
 
     std::size_t count() const { return lines_.size(); }
     // Slots, as the table sizes itself: always more than count().
@@ -95,9 +93,6 @@ class Table {
     // in 255 characters. Returns true when the line was added.
     bool addValue(const char *section, const char *key, const char *value);
 
-    // Every line followed by "\n".
-    std::string serialize() const;
-
     // Position where a key belongs in the section whose header is at
     // `header`: the first line of the key (see valueOfKey) before the next
     // section line, or else the end of the section, or the one empty line
@@ -107,11 +102,20 @@ class Table {
   private:
     void insertLine(std::size_t at, std::string line);
     void eraseLines(std::size_t from, std::size_t to);
-    void appendSection(const std::string &header);
+    // Appends the header (after an empty line unless the last line is
+    // empty already) and the line.
+    void appendSection(const std::string &header, std::string line);
     // Makes room for `extra` more lines, growing in steps of 10 slots.
     void reserveFor(std::size_t extra);
 
+    enum class End : unsigned char { None, Lf, CrLf };
+    // A new line after `at` lines: the line before it gets a line end.
+    void endLineBefore(std::size_t at);
+
     std::vector<std::string> lines_;
+    std::vector<End> ends_;  // the line end of each line, in step with lines_
+    std::string tail_;       // from the first Ctrl-Z on
+    End newEnd_ = End::CrLf; // for lines the table adds
     std::size_t capacity_ = 0;
 };
 

@@ -222,11 +222,12 @@ TEST_F(Conditions, NoSetHoldsStartsFailedProgramWhenInteractive) {
     for (int i = 0; i < 100 && !e2e::exists(mark); ++i) Sleep(100);
     EXPECT_TRUE(e2e::exists(mark));
 
-    // A failed program that cannot be started: status 1, no message.
+    // A failed program that cannot be started: the run ends as without
+    // one, with messages 9 and 10 and status 1.
     patch.writeProfile("[Patch]\nFailed Program=NOSUCH.EXE\nCondition0=A,7,1,Ver,Build,11\n[A]\n");
     r = e2e::runTavupd(patch, {}, "win98");
     EXPECT_EQ(r.exitCode, 1u);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "\r\n\x07" + msg(9) + "\r\n" + msg(10) + "\r\n");
 
     // Not interactive: the failed program is not started.
     e2e::installProduct("C:\\TAVRO", 0, "\n[Ver]\nBuild=10\n");

@@ -23,8 +23,9 @@ const std::string kSource = E2E_SOURCE_DIR;
 const std::string kProductDir = kSource + "\\examples\\product";
 const std::string kKitDir = kSource + "\\examples\\patch";
 
+// TVSETUP.EXE is built in the test tree, beside the fault build.
 std::string tvsetupExe() {
-    std::string exe = tavupdExe();
+    std::string exe = tavupdFaultExe();
     return exe.substr(0, exe.find_last_of('\\')) + "\\TVSETUP.exe";
 }
 
@@ -115,7 +116,7 @@ class Example : public ::testing::Test {
         EXPECT_EQ(readFile("C:\\TAVRO\\BIN\\TVCORE.OLD"), source("TAVRO\\BIN\\TVCORE.DLL"));
         EXPECT_EQ(stamp("C:\\TAVRO\\BIN\\TVCORE.OLD"), "1998-03-02 10:00:00");
 
-        // SUBST: installed, then the references expanded; the doubled marker
+        // SUBST: installed with the references expanded; the doubled marker
         // keeps a literal path.
         std::vector<std::string> cfg = lines("C:\\TAVRO\\TVREPORT.CFG");
         std::vector<std::string> want = {"; Tavro report generator 2.1",

@@ -312,6 +312,146 @@ TEST_F(FileActions, SubstWithoutBackupExpandsTheStagedReplacement) {
     EXPECT_EQ(readFile("C:\\TAVRO\\CONF.TXT"), std::optional<std::string>("w=" + windowsDir() + "\r\n"));
 }
 
+// SUBST expands only the copy it installs. A file it does not replace (same
+// date, installed file newer, compressed, failed copy) stays exactly as it
+// is, so running the patch again never expands a path twice.
+TEST_F(FileActions, SubstExpandsOnlyTheCopyItInstalls) {
+    installProduct("C:\\TAVRO", 1);
+    patchFile("TVREPORT.CFG", "Path=\\TAVRO\\DATA\r\n");
+    const std::string expanded = "Path=C:\\TAVRO\\DATA\r\n";
+    const std::string installed = "C:\\TAVRO\\TVREPORT.CFG";
+    RunResult first = run("SUBST1=TAVRO,TVREPORT.CFG\n");
+    EXPECT_EQ(first.err, "");
+    EXPECT_EQ(first.out, kBanner + outcome(installed, message(36)) + kComplete);
+    EXPECT_EQ(readFile(installed), std::optional<std::string>(expanded));
+    // The installed copy keeps the date of the patch's file.
+    EXPECT_TRUE(stampOf(installed) == (Stamp{kNewDate, kNewTime}));
+
+    RunResult second = run("SUBST1=TAVRO,TVREPORT.CFG\n");
+    EXPECT_EQ(second.out, kBanner + outcome(installed, message(32)) + kComplete);
+    EXPECT_EQ(readFile(installed), std::optional<std::string>(expanded));
+
+    setDosTime(installed, dosDate(2020, 1, 1), kNewTime);
+    RunResult third = run("SUBST1=TAVRO,TVREPORT.CFG\n");
+    EXPECT_EQ(third.out, kBanner + outcome(installed, message(33)) + kComplete);
+    EXPECT_EQ(readFile(installed), std::optional<std::string>(expanded));
+
+    // Compressed, and a copy that fails: the file in place is not touched.
+    writeFile("C:\\TAVRO\\R.CFG", "r=\\TAVRO\r\n");
+    writeFile("C:\\TAVRO\\GONE.CFG", "g=\\WINDOWS\r\n");
+    patchFile("R.CFG", "new r=\\TAVRO\r\n");
+    RunResult other = run("SUBST1=TAVRO,R.CFG,,,0,1,1\n"
+                          "SUBST2=TAVRO,GONE.CFG\n");
+    EXPECT_EQ(other.err, "\r\n\a" + message(30) + ": " + patch().path("GONE.CFG") + "\r\n");
+    EXPECT_EQ(readFile("C:\\TAVRO\\R.CFG"), std::optional<std::string>("r=\\TAVRO\r\n"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\GONE.CFG"), std::optional<std::string>("g=\\WINDOWS\r\n"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\R.OLD"));
+}
+
+// The expansion works on bytes: NUL, Ctrl-Z, lone CR and LF stay, and a
+// line is expanded whole whatever its length.
+TEST_F(FileActions, SubstKeepsEveryByteAndExpandsLongLinesWhole) {
+    installProduct("C:\\TAVRO", 0);
+    const std::string win = windowsDir();
+    std::string text, expected;
+    auto both = [&](const std::string &raw, const std::string &result) {
+        text += raw;
+        expected += result;
+    };
+    both("Dir=\\TAVRO\r\nAB", "Dir=C:\\TAVRO\r\nAB");
+    both(std::string(1, '\0') + "CD=1\r\nnext\r\n\x1a\r\nafter=1\r\n",
+         std::string(1, '\0') + "CD=1\r\nnext\r\n\x1a\r\nafter=1\r\n");
+    both(std::string(506, 'x') + "\\TAVRO\r\n", std::string(506, 'x') + "C:\\TAVRO\r\n");
+    both("lf=\\WINDOWS\ncr\r=\\TAVRO\r\n", "lf=" + win + "\ncr\r=C:\\TAVRO\r\n");
+    for (int i = 0; i < 300; ++i) both("\\WINDOWS;" + std::string(i % 7, 'y'), win + ";" + std::string(i % 7, 'y'));
+    both("\\\\TAVRO \\TAVRO", "\\TAVRO C:\\TAVRO"); // the last line has no line end
+    patchFile("BYTES.CFG", text);
+    RunResult r = run("SUBST1=TAVRO,BYTES.CFG\n");
+    EXPECT_EQ(r.err, "");
+    const auto got = readFile("C:\\TAVRO\\BYTES.CFG");
+    ASSERT_TRUE(got.has_value());
+    EXPECT_EQ(got->size(), expected.size());
+    EXPECT_TRUE(*got == expected);
+}
+
+// The expanded copy is written beside its destination, not in the TEMP
+// directory: a TEMP that names a file, or nothing usable, changes nothing.
+TEST_F(FileActions, SubstNeedsNoTemporaryDirectory) {
+    installProduct("C:\\TAVRO", 0);
+    writeFile("C:\\E2E\\TEMPFILE", "not a directory");
+    makeDirs("C:\\E2E\\EMPTYTMP");
+    patchFile("A.CFG", "a=\\TAVRO\r\n");
+    patchFile("B.CFG", "b=\\TAVRO\r\n");
+    patch().writeProfile(profileWith("SUBST1=TAVRO,A.CFG\n"));
+    RunResult r = runTavupd(patch(), {}, "win98", 60000, {"TEMP=C:\\E2E\\TEMPFILE"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(readFile("C:\\TAVRO\\A.CFG"), std::optional<std::string>("a=C:\\TAVRO\r\n"));
+    patch().writeProfile(profileWith("SUBST1=TAVRO,B.CFG\n"));
+    r = runTavupd(patch(), {}, "win98", 60000, {"TEMP=C:\\E2E\\EMPTYTMP"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(readFile("C:\\TAVRO\\B.CFG"), std::optional<std::string>("b=C:\\TAVRO\r\n"));
+    EXPECT_TRUE(listDir("C:\\E2E\\EMPTYTMP").empty());
+    EXPECT_EQ(readFile("C:\\E2E\\TEMPFILE"), std::optional<std::string>("not a directory"));
+}
+
+// FILE of a file whose backup name is its own (DATA.OLD): no backup is
+// kept and the file is not moved onto itself; the older one stays until
+// the restart puts the new one in its place.
+TEST_F(FileActions, FileOfAnOldFileKeepsNoBackupOfItself) {
+    installProduct("C:\\TAVRO", 0);
+    patchFile("DATA.OLD", "new data");
+    writeFile("C:\\TAVRO\\DATA.OLD", "old data");
+    setDosTime("C:\\TAVRO\\DATA.OLD", kOldDate, kOldTime);
+    RunResult r = run("FILE1=TAVRO,DATA.OLD\n", {"-d"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitCode, 3010u);
+    EXPECT_NE(r.out.find("\t\tNo Backup : C:\\TAVRO\\DATA.OLD\r\n"), std::string::npos) << r.out;
+    EXPECT_EQ(readFile("C:\\TAVRO\\DATA.OLD"), std::optional<std::string>("old data"));
+    const auto renames = wininitRenames();
+    ASSERT_EQ(renames.size(), 1u);
+    EXPECT_EQ(renames[0].first, "C:\\TAVRO\\DATA.OLD");
+    EXPECT_EQ(_strnicmp(renames[0].second.c_str(), "C:\\TAVRO\\ARCHIVE\\TEMP\\TV", 24), 0) << renames[0].second;
+    carryOutPendingOperations();
+    EXPECT_EQ(readFile("C:\\TAVRO\\DATA.OLD"), std::optional<std::string>("new data"));
+}
+
+// On a system the version table does not know (code 0), the platform
+// decides how a file in use waits: NT platform by a delayed move, Windows 95
+// platform by WININIT.INI. The replacement is registered and carried out at
+// the restart, and the patch is recorded; conditions still see code 0.
+TEST_F(FileActions, UnknownWindowsVersionDefersByItsPlatform) {
+    for (const char *version : {"win7", "win10", "winme"}) {
+        SCOPED_TRACE(version);
+        SetUp();
+        installProduct("C:\\TAVRO", 1);
+        patchFile("TVVIEW.EXE", "viewer 2.1");
+        writeFile("C:\\TAVRO\\TVVIEW.EXE", "viewer 2.0");
+        setDosTime("C:\\TAVRO\\TVVIEW.EXE", kOldDate, kOldTime);
+        patch().writeProfile("[Patch]\nPatch=UNKNOWNOS\nCondition0=Main,0,0,Tavro,root,x\n\n[Main]\n"
+                             "FILE1=TAVRO,TVVIEW.EXE,,,0,0\n");
+        RunResult r;
+        {
+            FileLock lock("C:\\TAVRO\\TVVIEW.EXE");
+            ASSERT_TRUE(lock.locked());
+            r = runTavupd(patch(), {}, version);
+        }
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.exitCode, 3010u) << r.out;
+        EXPECT_EQ(r.out, kBanner + outcome("C:\\TAVRO\\TVVIEW.EXE", message(36)) + kComplete + kRestart);
+        EXPECT_EQ(readFile("C:\\TAVRO\\TVVIEW.EXE"), std::optional<std::string>("viewer 2.0"));
+        const bool nt = std::string(version) != "winme";
+        EXPECT_EQ(pendingMoves().size(), nt ? 1u : 0u);
+        EXPECT_EQ(wininitRenames().size(), nt ? 0u : 1u);
+        const auto record = readFile(windowsDir() + "\\TAVRO.INI").value_or("");
+        EXPECT_NE(record.find("[Install]\r\nPatch0=UNKNOWNOS\r\n"), std::string::npos) << record;
+        carryOutPendingOperations();
+        EXPECT_EQ(readFile("C:\\TAVRO\\TVVIEW.EXE"), std::optional<std::string>("viewer 2.1"));
+        EXPECT_TRUE(listDir("C:\\TAVRO\\ARCHIVE\\TEMP").empty());
+        // Recorded: a second run is refused as already installed.
+        EXPECT_EQ(runTavupd(patch(), {}, version).exitCode, 1u);
+    }
+}
+
 TEST_F(FileActions, SubstWithMissingTargetDirectoryTouchesNothing) {
     installProduct("C:\\TAVRO", 0);
     patchFile("CONF.TXT", "x=\\TAVRO\r\n");

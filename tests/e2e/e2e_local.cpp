@@ -306,6 +306,106 @@ TEST_F(Local, DebugTraceOfEachAction) {
     EXPECT_FALSE(exists(win("WININIT.INI")));
 }
 
+// Source and destination that name the same file, the letter case aside:
+// the file is renamed in place at most (copied onto itself: nothing), never
+// deleted, and nothing waits for a restart, whatever force and backup say.
+TEST_F(Local, RenameOntoTheSameNameKeepsTheFile) {
+    const std::pair<std::string, int> systems[] = {{"win98", 7}, {"nt40", 8}};
+    for (const auto &system : systems) {
+        SCOPED_TRACE(system.first);
+        SetUp();
+        installProduct("C:\\TAVRO", 0);
+        writeFile("C:\\TAVRO\\notes.txt", "notes");
+        writeFile("C:\\TAVRO\\DOCS\\A.TXT", "a");
+        RunResult r = run("RENAME1=TAVRO,notes.txt,NOTES.TXT,1,0\n"
+                          "RENAME2=TAVRO,DOCS\\\\A.TXT,docs\\\\a.txt,1,1\n"
+                          "RENAME3=TAVRO,NOTES.TXT,NOTES.TXT\n"
+                          "COPY1=TAVRO,NOTES.TXT,notes.txt,1,1\n",
+                          {}, system.first, system.second);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, kBanner + kComplete);
+        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_EQ(readFile("C:\\TAVRO\\NOTES.TXT"), std::optional<std::string>("notes"));
+        EXPECT_EQ(readFile("C:\\TAVRO\\DOCS\\A.TXT"), std::optional<std::string>("a"));
+        EXPECT_FALSE(exists("C:\\TAVRO\\NOTES.OLD"));
+        EXPECT_FALSE(exists("C:\\TAVRO\\DOCS\\A.OLD"));
+        EXPECT_FALSE(exists(win("WININIT.INI")));
+        EXPECT_TRUE(pendingMoves().empty());
+    }
+}
+
+// A target whose backup name is its own (K.OLD) is handled without a
+// backup, as the debug trace says; nothing is moved onto itself.
+TEST_F(Local, TargetThatIsItsOwnBackupKeepsNoBackup) {
+    installProduct("C:\\TAVRO", 0);
+    writeFile("C:\\TAVRO\\K.OLD", "k");
+    writeFile("C:\\TAVRO\\A.TXT", "a");
+    writeFile("C:\\TAVRO\\B.OLD", "b");
+    writeFile("C:\\TAVRO\\C.TXT", "c");
+    RunResult r = run("ERASE1=TAVRO,K.OLD,1\n"
+                      "RENAME1=TAVRO,A.TXT,B.OLD,1,1\n"
+                      "COPY1=TAVRO,C.TXT,D.OLD,1,1\n",
+                      {"-d"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    EXPECT_FALSE(exists("C:\\TAVRO\\K.OLD"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\B.OLD"), std::optional<std::string>("a"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\A.TXT"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\D.OLD"), std::optional<std::string>("c"));
+    EXPECT_FALSE(exists(win("WININIT.INI")));
+    EXPECT_NE(r.out.find("\t\tNo Backup : C:\\TAVRO\\K.OLD\r\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\t\tNo Backup : C:\\TAVRO\\B.OLD\r\n"), std::string::npos) << r.out;
+    // COPY onto a missing D.OLD has nothing to back up.
+    EXPECT_EQ(r.out.find("No Backup : C:\\TAVRO\\D.OLD"), std::string::npos) << r.out;
+}
+
+// RENAME of A.OLD onto an existing A.TXT with backup would make the backup
+// of A.TXT over A.OLD itself: refused, both files kept.
+TEST_F(Local, RenameWhoseBackupWouldReplaceTheSourceIsRefused) {
+    installProduct("C:\\TAVRO", 0);
+    writeFile("C:\\TAVRO\\VIEW.OLD", "previous");
+    writeFile("C:\\TAVRO\\VIEW.EXE", "current");
+    RunResult r = run("RENAME1=TAVRO,VIEW.OLD,VIEW.EXE,0,1\n");
+    EXPECT_EQ(r.err, "\r\n\a" + message(29) + ": C:\\TAVRO\\VIEW.OLD\r\n");
+    EXPECT_EQ(r.out, kBanner + kComplete);
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(readFile("C:\\TAVRO\\VIEW.OLD"), std::optional<std::string>("previous"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\VIEW.EXE"), std::optional<std::string>("current"));
+    EXPECT_FALSE(exists(win("WININIT.INI")));
+}
+
+// Only a file that exists and is in use waits for the restart. A missing
+// source, a missing destination directory and a wildcard name are reported
+// and register nothing, so no restart is asked for.
+TEST_F(Local, FailuresThatARestartCannotMendAreReportedNotRegistered) {
+    const std::pair<std::string, int> systems[] = {{"win98", 7}, {"nt40", 8}};
+    for (const auto &system : systems) {
+        SCOPED_TRACE(system.first);
+        SetUp();
+        installProduct("C:\\TAVRO", 0);
+        makeDirs("C:\\TAVRO\\DOCS");
+        writeFile("C:\\TAVRO\\A.TXT", "a");
+        writeFile("C:\\TAVRO\\B.TXT", "b");
+        RunResult r = run("RENAME1=TAVRO,NOSUCH.TXT,DOCS\\\\NOSUCH.TXT,0,0\n"
+                          "RENAME2=TAVRO,A.TXT,NODIR\\\\A.TXT,0,0\n"
+                          "ERASE1=TAVRO,*.TXT,0\n"
+                          "RENAME3=TAVRO,B.TXT,B?.TXT,0,0\n"
+                          "COPY1=TAVRO,A.TXT,NODIR\\\\C.TXT,0,0\n"
+                          "ERASE2=TAVRO,NODIR\\\\A.TXT,0\n",
+                          {}, system.first, system.second);
+        EXPECT_EQ(r.err, "\r\n\a" + message(29) + ": C:\\TAVRO\\NOSUCH.TXT\r\n" +
+                             "\r\n\a" + message(29) + ": C:\\TAVRO\\NODIR\\A.TXT\r\n" + kInvalidLine + kInvalidLine +
+                             "\r\n\a" + message(30) + ": C:\\TAVRO\\NODIR\\C.TXT\r\n");
+        EXPECT_EQ(r.out, kBanner + kComplete);
+        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_EQ(readFile("C:\\TAVRO\\A.TXT"), std::optional<std::string>("a"));
+        EXPECT_EQ(readFile("C:\\TAVRO\\B.TXT"), std::optional<std::string>("b"));
+        EXPECT_FALSE(exists("C:\\TAVRO\\NODIR"));
+        EXPECT_FALSE(exists(win("WININIT.INI")));
+        EXPECT_TRUE(pendingMoves().empty());
+    }
+}
+
 // The file calls of COPY, RENAME and ERASE are made to fail once, in turn,
 // in the fault build on NT 4. The files to rename and erase are in use, so
 // their work is deferred, and a refused deferral is an Error of the

@@ -1,7 +1,7 @@
 // Overlong input: profile lines past 255 characters, paths at and past
 // 259 characters (product directory, subdirectory fields, COPY and RENAME
 // destinations, a FINDFILE tree deeper than the limit), language-file lines
-// past 511 characters, registry values and subkey names past their buffers,
+// past 510 characters, registry values and subkey names past their buffers,
 // and a patch name longer than a line. Each is cut or refused with a
 // message; nothing crashes and no data is lost.
 #include <gtest/gtest.h>
@@ -43,7 +43,7 @@ class Overlong : public ::testing::Test {
     std::unique_ptr<PatchDir> patchDir;
 };
 
-TEST_F(Overlong, ProfileLinePast255CharactersIsCutAndItsRestIsNoLine) {
+TEST_F(Overlong, ProfileLinePast255CharactersIsRefusedAndItsRestIsNoLine) {
     installProduct("C:\\TAVRO", 0);
     writeFile("C:\\TAVRO\\LONG.INI", "[Sec]\r\nKey=old\r\n");
     const std::string head = "INI1=TAVRO,LONG.INI,Sec,Key,";
@@ -51,13 +51,12 @@ TEST_F(Overlong, ProfileLinePast255CharactersIsCutAndItsRestIsNoLine) {
     RunResult r = run(profileWith(head + value + "\nINI2=TAVRO,LONG.INI,Sec,After,1\n"));
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 0u);
-    // The line is read whole and the action takes its first 255
-    // characters; the rest is not read as a line of its own.
-    EXPECT_EQ(r.err, "");
+    // The line is read whole and refused with message 18 naming its key:
+    // cut, it would set another value. The rest is not read as a line of
+    // its own, and the section goes on.
+    EXPECT_EQ(r.err, "\r\n\a" + message(18) + ": INI1\r\n");
     EXPECT_EQ(r.out, kBanner + kComplete);
-    const std::string kept(255 - head.size(), 'v');
-    EXPECT_EQ(readFile("C:\\TAVRO\\LONG.INI"),
-              std::optional<std::string>("[Sec]\r\nKey=" + kept + "\r\nAfter=1\r\n"));
+    EXPECT_EQ(readFile("C:\\TAVRO\\LONG.INI"), std::optional<std::string>("[Sec]\r\nKey=old\r\nAfter=1\r\n"));
 }
 
 TEST_F(Overlong, PatchNameLongerThanALineIsRecordedCutAndRecognisedNextTime) {
@@ -144,8 +143,12 @@ TEST_F(Overlong, FindFileInATreeDeeperThanTheLimitUpdatesWhatFitsAndStops) {
     EXPECT_EQ(readFile("C:\\TAVRO\\F.DLL"), std::optional<std::string>("new"));
 }
 
-TEST_F(Overlong, LanguageFileLinePast511CharactersIsCutIntoPieces) {
-    installProduct("C:\\TAVRO", 0);
+TEST_F(Overlong, LanguageFileLineOf600CharactersIsOneMessage) {
+    installProduct("C:\\TAVRO", 1);
+    writeFile("C:\\TAVRO\\OLD.DLL", "old");
+    setDosTime("C:\\TAVRO\\OLD.DLL", dosDate(2001, 1, 1), dosTime(1, 1, 2));
+    patch().writeFile("OLD.DLL", "new");
+    setDosTime(patch().path("OLD.DLL"), dosDate(2011, 1, 1), dosTime(1, 1, 2));
     std::string catalog = readFile(languageFile()).value_or("");
     ASSERT_FALSE(catalog.empty());
     // Message 3 (the banner) 600 characters long.
@@ -154,14 +157,14 @@ TEST_F(Overlong, LanguageFileLinePast511CharactersIsCutIntoPieces) {
     const std::string longText(600, 'M');
     catalog.replace(third, std::string("Tavro Patch Update Installer").size(), longText);
     patch().writeFile("TAVUPD.MSG", catalog);
-    RunResult r = run(profileWith(""));
+    RunResult r = run(profileWith("FILE1=TAVRO,OLD.DLL,,,0,1\n"));
     ASSERT_FALSE(r.timedOut);
-    EXPECT_TRUE(plainStatus(r.exitCode)) << std::hex << r.exitCode;
-    // The banner is the first 511 characters; the rest became message 4,
-    // so every later message moved one down (message 7 is now line 6).
-    EXPECT_EQ(r.out.substr(0, 511 + 1), std::string(511, 'M') + " ");
-    EXPECT_EQ(r.out.find(std::string(512, 'M')), std::string::npos);
-    EXPECT_NE(r.out.find("Restart\r\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    // The banner is its first 510 characters; every later message keeps
+    // its number.
+    EXPECT_EQ(r.out, std::string(510, 'M') + " v2.00 Beta 6N\r\n" + "C:\\TAVRO\\OLD.DLL (" + message(34) + ")\r\n" +
+                         message(7) + "\r\n");
+    EXPECT_EQ(r.err, "");
 }
 
 TEST_F(Overlong, RegistryValueLongerThanTheBufferFailsTheConditionQuietly) {

@@ -81,8 +81,13 @@ Process startDetached(const std::string &exe, const std::string &cmdLine) {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return Process();
+    // A loaded host now and then fails to bring up a process: try again.
+    BOOL ok = FALSE;
+    for (int attempt = 0; attempt < 5 && !ok; ++attempt) {
+        if (attempt > 0) Sleep(200 * attempt);
+        ok = CreateProcessA(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    }
+    if (!ok) return Process();
     CloseHandle(pi.hThread);
     return Process(pi.hProcess);
 }

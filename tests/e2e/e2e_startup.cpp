@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -171,6 +172,38 @@ TEST(StartupNames, ArgumentAfterPIsNotASwitch) {
     EXPECT_FALSE(exists(kResult));
 }
 
+TEST(StartupNames, ProfilePathLongerThan259CharactersIsRefused) {
+    resetMachine();
+    installProduct("C:\\TAVRO", 0);
+    PatchDir patch("PLONG");
+    // A profile under the first 259 characters of the path given: it must
+    // not be taken for the one named.
+    std::string dir = patch.dir() + "\\" + std::string(100, 'a');
+    dir += "\\" + std::string(261 - std::string("\\TAVUPD.DAT_NEWER").size() - dir.size() - 1, 'b');
+    makeDirs(dir);
+    const std::string longPath = dir + "\\TAVUPD.DAT_NEWER";
+    const std::string cutPath = dir + "\\TAVUPD.DAT_NEW";
+    ASSERT_EQ(longPath.size(), 261u);
+    ASSERT_EQ(cutPath.size(), 259u);
+    ASSERT_EQ(longPath.compare(0, 259, cutPath), 0);
+    writeFile(cutPath, crlf(applyingProfile("", "", "CUT")));
+    patch.writeProfile(applyingProfile("", "", "DEFAULT"));
+
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-p", longPath},
+                                                 std::vector<std::string>{"/p" + longPath}}) {
+        SCOPED_TRACE(args.size());
+        RunResult r = runTavupd(patch, args);
+        EXPECT_EQ(r.exitCode, 1u);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "\r\n\a" + msg(38) + ": " + longPath + "\r\n");
+        EXPECT_FALSE(exists(kResult));
+    }
+    // 259 characters are a path like any.
+    RunResult r = runTavupd(patch, {"-p", cutPath});
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(iniValue(kResult, "Result", "Which"), "CUT");
+}
+
 TEST(StartupSwitches, InteractiveAndDebug) {
     resetMachine();
     installProduct("C:\\TAVRO", 0);
@@ -257,10 +290,33 @@ TEST(StartupLanguageFile, MissingFileEndsTheRun) {
     RunResult r = runTavupd(patch);
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_EQ(r.out, "");
-    // Format "%c\r\n%s: %s\r\n\r\n" through a text-mode stream.
-    EXPECT_EQ(r.err, "\a\r\r\nError reading NLS language file: " + patch.path("TAVUPD.MSG") + "\r\r\n\r\r\n");
+    // Every line ends in exactly one CR LF.
+    EXPECT_EQ(r.err, "\a\r\nError reading NLS language file: " + patch.path("TAVUPD.MSG") + "\r\n\r\n");
     EXPECT_FALSE(exists(patch.path("RUN.LOG")));
     EXPECT_FALSE(exists(kResult));
+}
+
+TEST(StartupLanguageFile, PathLongerThan80CharactersIsNamedAsTheReason) {
+    resetMachine();
+    installProduct("C:\\TAVRO", 0);
+    // The kit in a directory whose language file path has 81 characters.
+    PatchDir patch(std::string(81 - std::string("C:\\E2E\\\\TAVUPD.MSG").size(), 'K'));
+    ASSERT_EQ(patch.path("TAVUPD.MSG").size(), 81u);
+    patch.writeProfile(applyingProfile());
+    RunResult r = runTavupd(patch);
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "\a\r\nError reading NLS language file (the path is longer than 80 characters): " +
+                         patch.path("TAVUPD.MSG") + "\r\n\r\n");
+    EXPECT_FALSE(exists(kResult));
+
+    // 80 characters are read.
+    PatchDir fits(std::string(80 - std::string("C:\\E2E\\\\TAVUPD.MSG").size(), 'K'));
+    ASSERT_EQ(fits.path("TAVUPD.MSG").size(), 80u);
+    fits.writeProfile(applyingProfile());
+    r = runTavupd(fits);
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(r.out, banner() + line(7));
 }
 
 TEST(StartupLanguageFile, EndOfTheMessageList) {
@@ -346,6 +402,68 @@ TEST(StartupLog, CompleteRunIsLogged) {
     EXPECT_EQ(readFile(log).value_or("<none>"), r.out);
 }
 
+TEST(StartupLog, RefusedWhenItNamesAKitFileOrADirectory) {
+    resetMachine();
+    installProduct("C:\\TAVRO", 0);
+    PatchDir patch("LOGREF");
+    makeDirs(patch.path("LOGS"));
+    makeDirs(patch.path("TOOLS"));
+    patch.writeFile("SETUP.BAT", "@echo kit program\r\n");
+    const std::string longLog = patch.path(std::string(260 - patch.dir().size(), 'L') + ".LOG");
+    ASSERT_GT(longLog.size(), 259u);
+    std::string lowerMsg = patch.path("TAVUPD.MSG");
+    for (char &c : lowerMsg) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // Names without a directory are taken in the current directory, the
+    // patch directory here.
+    const std::string refused[] = {
+        "TAVUPD.DAT",            // the installation profile
+        "tavupd.dat.",           // the same file, as Windows opens it
+        lowerMsg,                // the language file, by another spelling
+        "TAVUPD.EXE",            // the program itself
+        "RESTART.EXE",           // the reboot program (found with .EXE)
+        "TOOLS\\FAILED.CMD",     // the failed program (found with .CMD)
+        "SETUP.BAT",             // any program of the kit
+        patch.path("LOGS"),      // a directory
+        patch.path("LOGS") + "\\", // a directory, written as one
+        longLog,                 // cut, it would name another file
+    };
+    const std::string messages = readFile(patch.path("TAVUPD.MSG")).value_or("");
+    const auto program = readFile(patch.path("TAVUPD.EXE"));
+    ASSERT_TRUE(program.has_value());
+    for (const std::string &log : refused) {
+        SCOPED_TRACE(log);
+        DeleteFileA(kResult.c_str());
+        patch.writeFile("TAVUPD.DAT", crlf(applyingProfile("LogFile=" + log +
+                                                           "\nReboot Program=RESTART\nFailed Program=TOOLS\\FAILED\n")));
+        const std::string profileBefore = readFile(patch.path("TAVUPD.DAT")).value_or("");
+        RunResult r = runTavupd(patch);
+        // The run goes on without a log and applies the patch.
+        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_EQ(r.out, banner() + line(7));
+        EXPECT_EQ(r.err, "\r\n\a" + msg(37) + ": " + log + "\r\n");
+        EXPECT_EQ(iniValue(kResult, "Result", "Which"), "DEFAULT");
+        // Nothing of the kit was written over, and no log was made.
+        EXPECT_EQ(readFile(patch.path("TAVUPD.DAT")), std::optional<std::string>(profileBefore));
+        EXPECT_EQ(readFile(patch.path("TAVUPD.MSG")), std::optional<std::string>(messages));
+        EXPECT_EQ(readFile(patch.path("TAVUPD.EXE")), program);
+        EXPECT_EQ(readFile(patch.path("SETUP.BAT")), std::optional<std::string>("@echo kit program\r\n"));
+        EXPECT_FALSE(exists(patch.path("RESTART.EXE")));
+        EXPECT_TRUE(listDir(patch.path("TOOLS")).empty());
+        EXPECT_TRUE(isDirectory(patch.path("LOGS")));
+        EXPECT_TRUE(listDir(patch.path("LOGS")).empty());
+    }
+    // Other names in the kit, and a program elsewhere, are logs like any.
+    for (const std::string &log : {std::string("TAVUPD.LOG"), patch.path("LOGS") + "\\TAVUPD.EXE"}) {
+        SCOPED_TRACE(log);
+        patch.writeFile("TAVUPD.DAT", crlf(applyingProfile("LogFile=" + log + "\n")));
+        RunResult r = runTavupd(patch);
+        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_EQ(r.err, "");
+        const std::string path = log.find('\\') == std::string::npos ? patch.path(log) : log;
+        EXPECT_EQ(readFile(path).value_or("<none>"), banner() + line(7));
+    }
+}
+
 // ---- critical errors ---------------------------------------------------------
 
 TEST(StartupCriticalError, ReportAndStatus) {
@@ -422,8 +540,9 @@ TEST(StartupSystemVersion, CodeAndFamilyOfEveryVersion) {
         int code;
         int family;
     };
-    const Case cases[] = {{"win95", 1, 1}, {"win98", 7, 1}, {"nt351", 2, 2}, {"nt40", 8, 2},
-                          {"win2k", 9, 2}, {"win31", 4, 4}, {"win10", 0, 0}};
+    // A version outside the table has code 0, and the family of its platform.
+    const Case cases[] = {{"win95", 1, 1}, {"win98", 7, 1}, {"nt351", 2, 2}, {"nt40", 8, 2},  {"win2k", 9, 2},
+                          {"win31", 4, 4}, {"win10", 0, 2}, {"win7", 0, 2},  {"winme", 0, 1}};
     // One condition set per version code; each branch writes its code.
     std::string profile = "[Patch]\nPatch=OSPATCH\n";
     const int codes[] = {1, 7, 2, 8, 9, 4, 0};
@@ -517,10 +636,19 @@ TEST(StartupRestart, RebootProgramThatCannotStart) {
     patch.writeProfile(applyingProfile("Reboot Program=MISSING\nLogFile=" + patch.path("RUN.LOG") + "\n",
                                        "REBOOT=1\n"));
     RunResult r = runTavupd(patch);
+    // As if none were configured: message 8 and status 3010, logged too.
     EXPECT_EQ(r.exitCode, 3010u);
-    EXPECT_EQ(r.out, banner() + line(7));
+    EXPECT_EQ(r.out, banner() + line(7) + line(8));
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(readFile(patch.path("RUN.LOG")).value_or("<none>"), banner() + line(7));
+    EXPECT_EQ(readFile(patch.path("RUN.LOG")).value_or("<none>"), banner() + line(7) + line(8));
+
+    // A program that exists but is no program Windows can start.
+    patch.writeFile("NOTEXE.EXE", "plain text, no program");
+    patch.writeProfile(applyingProfile("Reboot Program=NOTEXE.EXE\n", "REBOOT=1\n"));
+    r = runTavupd(patch);
+    EXPECT_EQ(r.exitCode, 3010u);
+    EXPECT_EQ(r.out, banner() + line(7) + line(8));
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(StartupRestart, RebootBatchStartsAfterTheLogIsClosed) {
@@ -574,6 +702,28 @@ TEST(StartupFailedProgram, StartedWhenNoConditionHolds) {
     auto text = waitForFile(patch.path("FAILED.TXT"));
     ASSERT_TRUE(text.has_value());
     EXPECT_NE(text->find(patch.path("FAIL.CMD")), std::string::npos) << *text;
+}
+
+TEST(StartupFailedProgram, ThatCannotBeStartedLeavesTheMessagesOfARunWithoutOne) {
+    resetMachine();
+    installProduct("C:\\TAVRO", 1);
+    PatchDir patch("FAILMISS");
+    // No set holds: messages 9 and 10.
+    patch.writeProfile(failingProfile("Failed Program=NOSUCH\nLogFile=RUN.LOG\n"));
+    RunResult r = runTavupd(patch);
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.out, banner());
+    EXPECT_EQ(r.err, notApplicable());
+    EXPECT_EQ(readFile(patch.path("RUN.LOG")).value_or("<none>"), banner() + notApplicable());
+    // Already installed: message 11.
+    patch.writeProfile(applyingProfile("Patch=FAILMISS\n"));
+    r = runTavupd(patch);
+    ASSERT_EQ(r.exitCode, 0u) << r.err;
+    patch.writeProfile(applyingProfile("Patch=FAILMISS\nFailed Program=NOSUCH.EXE\n"));
+    r = runTavupd(patch);
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.out, banner());
+    EXPECT_EQ(r.err, "\r\n\a" + msg(11) + "\r\n");
 }
 
 TEST(StartupFailedProgram, NotStartedWhenNotInteractive) {

@@ -51,6 +51,7 @@ const char *kPendingKey = "System\\CurrentControlSet\\Control\\Session Manager";
 
 std::string tavupdExe() { return E2E_TAVUPD_EXE; }
 std::string tavupdFaultExe() { return E2E_TAVUPD_FAULT_EXE; }
+std::string tavupdWide95Exe() { return E2E_TAVUPD_WIDE95_EXE; }
 std::string restarterExe() { return E2E_RESTARTER_EXE; }
 std::string languageFile() { return E2E_LANGUAGE_FILE; }
 
@@ -160,9 +161,18 @@ RunResult runProgram(const std::string &exe, const std::vector<std::string> &arg
     si.hStdError = err;
     PROCESS_INFORMATION pi{};
     std::string dir = cwd.empty() ? parentOf(exe) : cwd;
-    BOOL ok = CreateProcessA(exe.c_str(), cmdBuf.data(), nullptr, nullptr, TRUE, 0,
-                             envBlock.empty() ? nullptr : envBlock.data(), dir.empty() ? nullptr : dir.c_str(), &si,
-                             &pi);
+    // Under a heavily loaded host Wine now and then fails to bring up a new
+    // process (ERROR_INTERNAL_ERROR and the like) although the program is
+    // fine; a missing or broken program fails every time and is not retried.
+    BOOL ok = FALSE;
+    for (int attempt = 0; attempt < 5 && !ok; ++attempt) {
+        if (attempt > 0) Sleep(200 * attempt);
+        ok = CreateProcessA(exe.c_str(), cmdBuf.data(), nullptr, nullptr, TRUE, 0,
+                            envBlock.empty() ? nullptr : envBlock.data(), dir.empty() ? nullptr : dir.c_str(), &si,
+                            &pi);
+        const DWORD e = ok ? 0 : GetLastError();
+        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_BAD_EXE_FORMAT) break;
+    }
     CloseHandle(out);
     CloseHandle(err);
     CloseHandle(in);

@@ -16,6 +16,7 @@ namespace e2e {
 // Paths of the build's products (Windows paths).
 std::string tavupdExe();     // TAVUPD.EXE
 std::string tavupdFaultExe(); // the build with the fault-injection hook
+std::string tavupdWide95Exe(); // TAVUPD.EXE meeting Windows 95's wide-character stubs
 std::string restarterExe();  // RESTARTER.EXE
 std::string languageFile();  // the shipped TAVUPD.MSG
 
@@ -36,7 +37,8 @@ void installProduct(const std::string &root = "C:\\TAVRO", int interactive = -1,
                     const std::string &extraSystemIni = "");
 
 // Sets the Windows version Wine reports to the named program:
-// "win95", "win98", "nt351", "nt40", "win2k", "win31", "win10".
+// "win95", "win98", "nt351", "nt40", "win2k", "win31", and versions the
+// program's table does not know: "winme", "win7", "win10".
 void setWindowsVersion(const std::string &exeName, const std::string &version);
 
 // A patch directory: the program copied in as TAVUPD.EXE beside TAVUPD.MSG

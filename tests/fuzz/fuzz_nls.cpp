@@ -19,28 +19,28 @@ void require(bool ok) {
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// The messages as the format defines them: pieces of at most 511 characters
-// (a line end closes a piece), each up to its first NUL, until the first
-// list-ending piece.
+// The messages as the format defines them: the text up to the first Ctrl-Z,
+// one message per line (a line feed, with a CR before it, ends a line), each
+// up to its first NUL and at most 510 characters, until the first
+// list-ending line.
 std::vector<std::string> expectedMessages(const std::string &bytes) {
     std::vector<std::string> out;
+    const std::string text = bytes.substr(0, bytes.find('\x1a'));
     std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        std::size_t end = pos;
-        while (end < bytes.size() && end - pos < 511) {
-            if (bytes[end++] == '\n') break;
-        }
-        std::string piece = bytes.substr(pos, end - pos);
-        pos = end;
-        piece = piece.substr(0, piece.find('\0'));
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        const bool ended = end != std::string::npos;
+        if (!ended) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (ended && !line.empty() && line.back() == '\r') line.pop_back();
+        line = line.substr(0, line.find('\0')).substr(0, 510);
         std::size_t i = 0;
-        while (i < piece.size() && isBlank(piece[i])) ++i;
-        if (i == piece.size() || piece[i] == ';' || piece[i] == '#') break;
-        if (piece.size() - i >= 3 && lower(piece[i]) == 'r' && lower(piece[i + 1]) == 'e' &&
-            lower(piece[i + 2]) == 'm')
+        while (i < line.size() && isBlank(line[i])) ++i;
+        if (i == line.size() || line[i] == ';' || line[i] == '#') break;
+        if (line.size() - i >= 3 && lower(line[i]) == 'r' && lower(line[i + 1]) == 'e' && lower(line[i + 2]) == 'm')
             break;
-        if (!piece.empty() && piece.back() == '\n') piece.pop_back();
-        out.push_back(piece);
+        out.push_back(line);
     }
     return out;
 }

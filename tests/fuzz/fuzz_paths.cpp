@@ -39,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const auto date = static_cast<std::uint16_t>(data[0] | (data[1] << 8));
         const auto time = static_cast<std::uint16_t>(data[2] | (data[3] << 8));
         const std::int64_t t = dosTimeToCalendar(date, time);
-        require(t == -1 || t > 0);
-        // Two seconds later is never earlier (the seconds field has room).
-        if ((time & 0x1F) < 29 && t != -1) {
+        require(t > 0);
+        // Two seconds later is exactly two seconds more (the seconds field has room).
+        if ((time & 0x1F) < 29) {
             const std::int64_t later = dosTimeToCalendar(date, static_cast<std::uint16_t>(time + 1));
-            require(later == -1 || later >= t);
+            require(later == t + 2);
         }
     }
 

@@ -1,7 +1,9 @@
 // Arbitrary variable lists and texts for the substitution, checked against a
-// plain reading of the expansion rules that builds a new text.
+// plain reading of the expansion rules that builds a new text; and the line
+// by line expansion of a file's bytes, fed in pieces of arbitrary sizes.
 #include "tvpfile_subst.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -102,5 +104,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::string bounded = text;
     list.substitute(bounded, limit);
     require(bounded == full.substr(0, limit));
+
+    // Line by line: every line (up to and including its line feed) expanded
+    // whole and unbounded, whatever the sizes of the pieces it arrives in.
+    std::string byLines;
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        byLines += reference(entries, marker, text.substr(start, end - start));
+        start = end;
+    }
+    LineExpander expander(list);
+    std::string fed;
+    std::size_t piece = 1 + limit % 13;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t n = std::min(piece, text.size() - at);
+        expander.feed(text.data() + at, n, fed);
+        at += n;
+        piece = 1 + (piece * 7 + static_cast<unsigned char>(text[at - 1])) % 61;
+    }
+    expander.finish(fed);
+    require(fed == byLines);
     return 0;
 }

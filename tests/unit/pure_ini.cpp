@@ -13,13 +13,20 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-Table tableOf(const Lines &lines) {
+Table read(const std::string &bytes) {
     Table t;
-    t.assign(lines);
+    t.read(bytes.data(), bytes.size());
     return t;
 }
 
-Lines split(const std::string &text) { return ini::splitLines(text.data(), text.size()); }
+// A table read from the lines, each ended by CR LF.
+Table tableOf(const Lines &lines) {
+    std::string bytes;
+    for (const std::string &line : lines) bytes += line + "\r\n";
+    return read(bytes);
+}
+
+Lines split(const std::string &bytes) { return read(bytes).lines(); }
 
 // Checks the invariant every edit keeps: more slots than lines, and no line
 // served at or past the count.
@@ -33,65 +40,98 @@ void expectInvariant(const Table &t) {
 
 // ---- reading lines ----------------------------------------------------------
 
-TEST(IniSplit, FinalLineWithAndWithoutLineEnd) {
+TEST(IniRead, FinalLineWithAndWithoutLineEnd) {
     EXPECT_EQ(split("a\nb"), (Lines{"a", "b"}));
-    EXPECT_EQ(split("a\nb\n"), (Lines{"a", "b"}));
+    EXPECT_EQ(split("a\r\nb\r\n"), (Lines{"a", "b"}));
     EXPECT_EQ(split(""), Lines{});
     EXPECT_EQ(split("\n"), Lines{""});
-    EXPECT_EQ(split("\n\n"), (Lines{"", ""}));
+    EXPECT_EQ(split("\r\n\n"), (Lines{"", ""}));
     EXPECT_EQ(split("x\n\ny"), (Lines{"x", "", "y"}));
 }
 
-TEST(IniSplit, LongPhysicalLinesAreKeptWhole) {
+TEST(IniRead, LongPhysicalLinesAreKeptWhole) {
     std::string l300(300, 'q');
     for (size_t i = 0; i < l300.size(); ++i) l300[i] = static_cast<char>('a' + i % 26);
-    EXPECT_EQ(split(l300 + "\nnext\n"), (Lines{l300, "next"}));
+    EXPECT_EQ(split(l300 + "\r\nnext\r\n"), (Lines{l300, "next"}));
 
     // Lengths around the old 254-character read: no piece, no extra line.
     for (size_t n : {253u, 254u, 255u, 256u, 508u}) {
         SCOPED_TRACE(n);
         std::string line(n, 'z');
-        EXPECT_EQ(split(line + "\nafter\n"), (Lines{line, "after"}));
+        EXPECT_EQ(split(line + "\r\nafter\r\n"), (Lines{line, "after"}));
         EXPECT_EQ(split(line), Lines{line});
-        EXPECT_EQ(split(line + "\n"), Lines{line});
+        EXPECT_EQ(split(line + "\r\n"), Lines{line});
     }
     // A very long line.
     std::string huge(100000, 'h');
-    Lines got = split("a\n" + huge + "\nb");
+    Lines got = split("a\r\n" + huge + "\r\nb");
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[1].size(), huge.size());
 }
 
-TEST(IniSplit, NulBytesStayInTheirLine) {
-    std::string text("ab\0cd\nef\n", 9);
-    Lines got = split(text);
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0], std::string("ab\0cd", 5));
-    EXPECT_EQ(got[1], "ef");
+TEST(IniRead, NulBytesStayInTheirLine) {
+    std::string text("ab\0cd\r\nef\r\n", 11);
+    Table t = read(text);
+    ASSERT_EQ(t.count(), 2u);
+    EXPECT_EQ(t.lines()[0], std::string("ab\0cd", 5));
+    EXPECT_EQ(t.lines()[1], "ef");
     // Seen as text, the line ends at the NUL; written back, it is whole.
-    Table t = tableOf(got);
     EXPECT_STREQ(t.lineAt(0), "ab");
-    EXPECT_EQ(t.serialize(), text);
+    EXPECT_EQ(t.bytes(), text);
 }
 
-TEST(IniSplit, TextModeTranslation) {
-    std::string raw = "[A]\r\nk=v\r\nlone\rcr\r\n\r\ntail";
-    std::string text = ini::textModeTranslate(raw.data(), raw.size());
-    EXPECT_EQ(text, "[A]\nk=v\nlone\rcr\n\ntail");
-    EXPECT_EQ(split(text), (Lines{"[A]", "k=v", "lone\rcr", "", "tail"}));
-    std::string eof = "a\r\nb\x1a" "c\r\n";
-    EXPECT_EQ(ini::textModeTranslate(eof.data(), eof.size()), "a\nb");
+TEST(IniRead, LineEndsAndLoneCarriageReturns) {
+    // CR LF and LF both end a line; a CR anywhere else belongs to its line.
+    Table t = read("[A]\r\nk=v\nlone\rcr\r\ncr\r\r\n\r\ntail");
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "k=v", "lone\rcr", "cr\r", "", "tail"}));
+    EXPECT_STREQ(t.lookup("A", "k"), "v");
 }
 
-TEST(IniSplit, TextModeWritingAndReadingBack) {
-    EXPECT_EQ(ini::textModeExpand(""), "");
-    EXPECT_EQ(ini::textModeExpand("a\nb\n\n"), "a\r\nb\r\n\r\n");
-    EXPECT_EQ(ini::textModeExpand("cr\r\n"), "cr\r\r\n");
-    // Lines as written to disk and read again come back unchanged, a CR at
-    // a line's end included.
-    Lines lines{"[A]", "k=v\r", std::string(300, 'x'), "", "\tz = 1 "};
-    std::string disk = ini::textModeExpand(tableOf(lines).serialize());
-    EXPECT_EQ(split(ini::textModeTranslate(disk.data(), disk.size())), lines);
+TEST(IniRead, TextEndsAtCtrlZAndWhatFollowsIsKept) {
+    const std::string bytes = "[A]\r\nX=1\r\n\x1a\r\n[B]\r\nY=2\r\n";
+    Table t = read(bytes);
+    EXPECT_EQ(t.lines(), (Lines{"[A]", "X=1"}));
+    EXPECT_EQ(t.findSection("B"), -1);
+    EXPECT_EQ(t.bytes(), bytes);
+    // Lines go in before the Ctrl-Z; what follows it is written back as it was.
+    EXPECT_TRUE(t.setValue("A", "Z", "3"));
+    EXPECT_EQ(t.bytes(), "[A]\r\nX=1\r\nZ=3\r\n\x1a\r\n[B]\r\nY=2\r\n");
+    EXPECT_TRUE(t.setValue("C", "c", "1"));
+    EXPECT_EQ(t.bytes(), "[A]\r\nX=1\r\nZ=3\r\n\r\n[C]\r\nc=1\r\n\x1a\r\n[B]\r\nY=2\r\n");
+
+    // A Ctrl-Z inside a line ends the line there.
+    Table u = read("[A]\r\nX=1\x1a" "junk\r\n");
+    EXPECT_EQ(u.lines(), (Lines{"[A]", "X=1"}));
+    EXPECT_TRUE(u.setValue("A", "X", "2"));
+    EXPECT_EQ(u.bytes(), "[A]\r\nX=2\x1a" "junk\r\n");
+    EXPECT_TRUE(u.setValue("A", "Y", "3"));
+    EXPECT_EQ(u.bytes(), "[A]\r\nX=2\r\nY=3\r\n\x1a" "junk\r\n");
+}
+
+TEST(IniWrite, UntouchedLinesKeepTheirOwnLineEnds) {
+    // LF-only lines stay LF-only; lines the table adds end like the first.
+    Table t = read("[A]\nx=1\r\nmixed=1\n\n[B]\ny=2");
+    EXPECT_TRUE(t.setValue("B", "y", "3"));
+    EXPECT_TRUE(t.setValue("A", "n", "4"));
+    EXPECT_EQ(t.bytes(), "[A]\nx=1\r\nmixed=1\nn=4\n\n[B]\ny=3");
+    EXPECT_TRUE(t.setValue("B", "z", "5"));
+    EXPECT_EQ(t.bytes(), "[A]\nx=1\r\nmixed=1\nn=4\n\n[B]\ny=3\nz=5\n");
+
+    Table crlf = read("[A]\r\nx=1");
+    EXPECT_TRUE(crlf.setValue("A", "y", "2"));
+    EXPECT_EQ(crlf.bytes(), "[A]\r\nx=1\r\ny=2\r\n");
+    // Deleting keeps the neighbours' line ends.
+    EXPECT_TRUE(crlf.setValue("A", "x", nullptr));
+    EXPECT_EQ(crlf.bytes(), "[A]\r\ny=2\r\n");
+    Table empty;
+    EXPECT_TRUE(empty.setValue("S", "k", "v"));
+    EXPECT_EQ(empty.bytes(), "[S]\r\nk=v\r\n");
+
+    // A text ending in CR is ended by CR LF, so that it reads back whole.
+    Table lf = read("[A]\nx=1\n");
+    EXPECT_TRUE(lf.setValue("A", "x", "cr\r"));
+    EXPECT_EQ(lf.bytes(), "[A]\nx=cr\r\r\n");
+    EXPECT_EQ(read(lf.bytes()).lines(), lf.lines());
 }
 
 TEST(IniGrammar, SectionLines) {
@@ -206,7 +246,7 @@ TEST(IniSet, IntoEmptyTableGivesHeaderAndLine) {
     EXPECT_TRUE(t.setValue("Sec", "Key", "Val"));
     EXPECT_EQ(t.lines(), (Lines{"[Sec]", "Key=Val"}));
     expectInvariant(t);
-    EXPECT_EQ(t.serialize(), "[Sec]\nKey=Val\n");
+    EXPECT_EQ(t.bytes(), "[Sec]\r\nKey=Val\r\n");
 }
 
 TEST(IniSet, ReplacesTheKeysLine) {
@@ -373,10 +413,9 @@ TEST(IniSet, GrowsInStepsOfTen) {
 }
 
 TEST(IniSet, ReadTableIsSizedToLinesPlusTen) {
-    Table t;
-    t.assign(Lines(25, "x"));
+    Table t = tableOf(Lines(25, "x"));
     EXPECT_EQ(t.capacity(), 35u);
-    t.assign(Lines(3, "y")); // large enough already: kept
+    t.read("y\ny\ny\n", 6); // large enough already: kept
     EXPECT_EQ(t.capacity(), 35u);
     expectInvariant(t);
 }
@@ -434,12 +473,12 @@ TEST(IniAdd, OverlongLineOrHeaderIsRefused) {
 
 // ---- whole files ---------------------------------------------------------------
 
-TEST(IniRoundTrip, SerialiseAndReadBackKeepsEveryLine) {
-    Lines lines{"; comment", "", "[A]", "  x = 1 ", "\tweird", "[B] trailing"};
+TEST(IniRoundTrip, WrittenAndReadBackKeepsEveryLine) {
+    Lines lines{"; comment", "", "[A]", "  x = 1 ", "\tweird", "[B] trailing", "k=v\r"};
     Table t = tableOf(lines);
-    std::string text = t.serialize();
-    EXPECT_EQ(text, "; comment\n\n[A]\n  x = 1 \n\tweird\n[B] trailing\n");
-    EXPECT_EQ(split(text), lines);
+    std::string bytes = t.bytes();
+    EXPECT_EQ(bytes, "; comment\r\n\r\n[A]\r\n  x = 1 \r\n\tweird\r\n[B] trailing\r\nk=v\r\r\n");
+    EXPECT_EQ(split(bytes), lines);
 }
 
 TEST(IniRoundTrip, LongLinesSurviveSavingByteForByte) {
@@ -447,8 +486,7 @@ TEST(IniRoundTrip, LongLinesSurviveSavingByteForByte) {
     for (size_t i = 0; i < l300.size(); ++i) l300[i] = static_cast<char>('A' + i % 26);
     std::string l254(254, 'z');
     std::string disk = "[boot]\r\nshell=x\r\n" + l300 + "\r\n" + l254 + "\r\n\r\n[386Enh]\r\ndevice=a\r\n";
-    std::string text = ini::textModeTranslate(disk.data(), disk.size());
-    Table t = tableOf(split(text));
+    Table t = read(disk);
     ASSERT_EQ(t.count(), 7u);
     EXPECT_EQ(t.lines()[2], l300);
     EXPECT_EQ(t.lines()[3], l254);
@@ -456,12 +494,12 @@ TEST(IniRoundTrip, LongLinesSurviveSavingByteForByte) {
     EXPECT_TRUE(t.setValue("386Enh", "device", "b"));
     std::string expected = disk;
     expected.replace(expected.find("device=a"), 8, "device=b");
-    EXPECT_EQ(ini::textModeExpand(t.serialize()), expected);
+    EXPECT_EQ(t.bytes(), expected);
 
     // A long value set by the program is one line when read back.
     Table u;
     std::string value(300, 'v');
     u.setValue("A", "k", value.c_str());
-    Lines back = split(u.serialize());
+    Lines back = split(u.bytes());
     EXPECT_EQ(back, (Lines{"[A]", "k=" + value}));
 }

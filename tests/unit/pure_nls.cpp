@@ -7,7 +7,7 @@
 
 namespace {
 
-const std::string kReadErrorFor = "\a\r\nError reading NLS language file: ";
+const std::string kReadErrorFor = "\a\nError reading NLS language file: ";
 
 void writeFile(const std::string &path, const std::string &bytes) {
     FILE *f = std::fopen(path.c_str(), "wb");
@@ -117,7 +117,7 @@ TEST_F(Catalog, FewerThanTwoMessages) {
     EXPECT_STREQ(one.getMessage(0), "");
 }
 
-TEST_F(Catalog, LongLinesArriveInPieces) {
+TEST_F(Catalog, LongLineIsOneMessageCutAt510Characters) {
     const std::string full(510, 'x');
     NLSClass fits(path_);
     ASSERT_EQ(load(fits, full + "\nnext\n"), 1);
@@ -125,20 +125,31 @@ TEST_F(Catalog, LongLinesArriveInPieces) {
     EXPECT_EQ(fits.getMessage(1), full);
     EXPECT_STREQ(fits.getMessage(2), "next");
 
-    // 600 characters: the first 511, then the rest as a message of its own.
-    const std::string longLine = std::string(511, 'a') + std::string(89, 'b');
-    NLSClass pieces(path_);
-    ASSERT_EQ(load(pieces, longLine + "\nlast\n"), 1);
-    ASSERT_EQ(pieces.count(), 3);
-    EXPECT_EQ(pieces.getMessage(1), std::string(511, 'a'));
-    EXPECT_EQ(pieces.getMessage(2), std::string(89, 'b'));
-    EXPECT_STREQ(pieces.getMessage(3), "last");
+    // 600 characters: one message of the first 510; the next line is the
+    // next message.
+    const std::string longLine = std::string(510, 'a') + std::string(90, 'b');
+    NLSClass cut(path_);
+    ASSERT_EQ(load(cut, longLine + "\r\nsecond\r\nthird\r\n"), 1);
+    ASSERT_EQ(cut.count(), 3);
+    EXPECT_EQ(cut.getMessage(1), std::string(510, 'a'));
+    EXPECT_STREQ(cut.getMessage(2), "second");
+    EXPECT_STREQ(cut.getMessage(3), "third");
 
     // A very long line without a line end at the end of the file.
     NLSClass huge(path_);
-    ASSERT_EQ(load(huge, std::string(5000, 'z')), 1);
-    EXPECT_EQ(huge.count(), 10);
-    EXPECT_EQ(huge.getMessage(10), std::string(5000 - 9 * 511, 'z'));
+    ASSERT_EQ(load(huge, "first\n" + std::string(5000, 'z')), 1);
+    EXPECT_EQ(huge.count(), 2);
+    EXPECT_EQ(huge.getMessage(2), std::string(510, 'z'));
+}
+
+TEST_F(Catalog, NulAndCtrlZ) {
+    // A NUL ends the message's text but not its line; a Ctrl-Z ends the file.
+    NLSClass nls(path_);
+    ASSERT_EQ(load(nls, std::string("ab\0cd\nnext\nlast\x1a" "after\n", 21)), 1);
+    ASSERT_EQ(nls.count(), 3);
+    EXPECT_STREQ(nls.getMessage(1), "ab");
+    EXPECT_STREQ(nls.getMessage(2), "next");
+    EXPECT_STREQ(nls.getMessage(3), "last");
 }
 
 TEST_F(Catalog, ReloadReplacesMessages) {
@@ -154,7 +165,7 @@ TEST_F(Catalog, MissingFileIsReported) {
     NLSClass nls("no_such_dir_pure_nls/none.msg");
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(nls.load(), 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), kReadErrorFor + "no_such_dir_pure_nls/none.msg\r\n\r\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), kReadErrorFor + "no_such_dir_pure_nls/none.msg\n\n");
     EXPECT_EQ(nls.count(), 0);
     EXPECT_STREQ(nls.getMessage(2), "");
 }
@@ -171,7 +182,9 @@ TEST_F(Catalog, PathLongerThan80IsRefused) {
     EXPECT_EQ(tooLong.languageFile(), shortPath);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(tooLong.load(), 0);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), kReadErrorFor + longPath + "\r\n\r\n");
+    // The error says why the file is not read.
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "\a\nError reading NLS language file (the path is longer than 80 characters): " + longPath + "\n\n");
     EXPECT_EQ(tooLong.count(), 0);
 
     // Exactly 80 characters is fine.
@@ -183,15 +196,18 @@ TEST_F(Catalog, PathLongerThan80IsRefused) {
     std::remove(shortPath.c_str());
 }
 
-#ifdef _WIN32
-TEST_F(Catalog, TextModeLineEnds) {
+TEST_F(Catalog, CrLfLineEnds) {
     NLSClass nls(path_);
     ASSERT_EQ(load(nls, "one\r\ntwo\r\n\r\nthree\r\n"), 1);
     EXPECT_EQ(nls.count(), 2);
     EXPECT_STREQ(nls.getMessage(1), "one");
     EXPECT_STREQ(nls.getMessage(2), "two");
+    // A CR elsewhere belongs to the message.
+    NLSClass lone(path_);
+    ASSERT_EQ(load(lone, "a\rb\r\nc\r\r\n"), 1);
+    EXPECT_STREQ(lone.getMessage(1), "a\rb");
+    EXPECT_STREQ(lone.getMessage(2), "c\r");
 }
-#endif
 
 TEST_F(Catalog, PrintGoesToConsoleAndLog) {
     NLSClass nls(path_);
@@ -282,10 +298,15 @@ TEST_F(Catalog, LogThatCannotBeOpened) {
     EXPECT_FALSE(nls.logOpen());
     EXPECT_EQ(nls.logFileName(), "");
 
-    // The name is kept to 259 characters.
-    const std::string longName = "no_such_dir_pure_nls/" + std::string(300, 'L');
-    nls.setLogFile(longName.c_str(), 0);
+    // A name longer than 259 characters is not opened: a file under its
+    // first 259 characters stays as it was.
+    std::string cutName;
+    while (cutName.size() + 20 < NLSClass::kLogFileMax) cutName += "./";
+    cutName += "pure_nls_cut";
+    cutName.resize(NLSClass::kLogFileMax, 'L');
+    writeFile(cutName, "not a log");
+    nls.setLogFile((cutName + "X").c_str(), 0);
     EXPECT_FALSE(nls.logOpen());
-    EXPECT_EQ(nls.logFileName(), longName.substr(0, NLSClass::kLogFileMax));
-    EXPECT_EQ(nls.logFileName().size(), 259u);
+    EXPECT_EQ(readFile(cutName), "not a log");
+    std::remove(cutName.c_str());
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <string>
 
 namespace {
@@ -233,20 +232,27 @@ TEST(DosTime, OrdersFileTimes) {
     EXPECT_LT(dosTimeToCalendar(dosDate(1998, 12, 31), dosTime(23, 59, 58)),
               dosTimeToCalendar(dosDate(1999, 1, 1), dosTime(0, 0, 0)));
 
-    // The same value as mktime gives for that local time.
-    std::tm tm{};
-    tm.tm_year = 98;
-    tm.tm_mon = 5;
-    tm.tm_mday = 15;
-    tm.tm_hour = 12;
-    tm.tm_min = 30;
-    tm.tm_sec = 10;
-    tm.tm_isdst = 0;
-    EXPECT_EQ(base, static_cast<int64_t>(std::mktime(&tm)));
+    // The fields counted as seconds since 1970 with no time zone applied.
+    EXPECT_EQ(base, 897913810);
+    EXPECT_EQ(dosTimeToCalendar(dosDate(1980, 1, 1), 0), 315532800);
+}
+
+TEST(DosTime, DatesPast2038AreOrderedAndTheLastDateHasItsCount) {
+    // A 32-bit calendar time ends in January 2038; file dates go on to 2107.
+    const int64_t y1999 = dosTimeToCalendar(dosDate(1999, 1, 1), 0);
+    const int64_t y2038 = dosTimeToCalendar(dosDate(2038, 1, 19), dosTime(3, 14, 8));
+    const int64_t y2040 = dosTimeToCalendar(dosDate(2040, 2, 29), dosTime(12, 0, 0));
+    EXPECT_EQ(y2038, 2147483648LL);
+    EXPECT_LT(y1999, y2040);
+    EXPECT_EQ(y2040 - dosTimeToCalendar(dosDate(2040, 2, 28), dosTime(12, 0, 0)), 86400); // a leap day
+    EXPECT_EQ(dosTimeToCalendar(dosDate(2100, 3, 1), 0) - dosTimeToCalendar(dosDate(2100, 2, 28), 0),
+              86400); // 2100 is no leap year
+    EXPECT_EQ(dosTimeToCalendar(dosDate(2107, 12, 31), dosTime(23, 59, 58)), 4354819198LL);
 }
 
 TEST(DosTime, AnyWordValuesAreSafe) {
-    // Month 0 and 15, day 0 and second 62 are folded by mktime, not refused.
+    // Month 0 and 15, day 0 and second 62 fold into the neighbouring units, as
+    // mktime folds them; nothing is refused.
     const int64_t jan1 = dosTimeToCalendar(dosDate(1990, 1, 1), 0);
     const int64_t dec31 = dosTimeToCalendar(dosDate(1989, 12, 31), 0);
     EXPECT_EQ(dosTimeToCalendar(dosDate(1990, 1, 0), 0), dec31);
@@ -254,12 +260,14 @@ TEST(DosTime, AnyWordValuesAreSafe) {
     EXPECT_EQ(dosTimeToCalendar(dosDate(1990, 15, 1), 0), dosTimeToCalendar(dosDate(1991, 3, 1), 0));
     EXPECT_EQ(dosTimeToCalendar(dosDate(1990, 1, 1), 0x1F), jan1 + 62);
     EXPECT_GT(dosTimeToCalendar(0, 0), 0); // 1980, month 0, day 0
-    const int64_t last = dosTimeToCalendar(0xFFFF, 0xFFFF); // 2107, every field at its top
-    EXPECT_TRUE(last == -1 || last > jan1);
+    // 2107, month 15, day 31, 31:63:62: 31 March 2108 (January, a leap
+    // February and March after the last day of 2107), plus the time fields.
+    EXPECT_EQ(dosTimeToCalendar(0xFFFF, 0xFFFF),
+              dosTimeToCalendar(dosDate(2107, 12, 31), 0) + (31 + 29 + 31) * 86400 + 31 * 3600 + 63 * 60 + 62);
     for (uint32_t date = 0; date <= 0xFFFF; date += 0x0FFF) {
         for (uint32_t time = 0; time <= 0xFFFF; time += 0x1FFF) {
             const int64_t t = dosTimeToCalendar(static_cast<uint16_t>(date), static_cast<uint16_t>(time));
-            EXPECT_TRUE(t == -1 || t > 0) << date << " " << time;
+            EXPECT_GT(t, 0) << date << " " << time;
         }
     }
 }

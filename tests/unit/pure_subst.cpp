@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -250,4 +251,53 @@ TEST(SubstituteBound, LaterFieldsOfALineAreNotTouched) {
     EXPECT_EQ(fields[2], "\\TAVRO");
     list.substitute(fields[2]);
     EXPECT_EQ(fields[2], product);
+}
+
+// ---- line expansion of a file's bytes -------------------------------------------
+
+namespace {
+
+// The whole text through a LineExpander, in pieces of the given size.
+std::string expandLines(const SubstituteClass &list, const std::string &text, size_t piece) {
+    LineExpander expander(list);
+    std::string out;
+    for (size_t at = 0; at < text.size(); at += piece)
+        expander.feed(text.data() + at, std::min(piece, text.size() - at), out);
+    expander.finish(out);
+    return out;
+}
+
+} // namespace
+
+TEST(LineExpansion, EveryByteOutsideAReferenceIsKept) {
+    const SubstituteClass list = engineList("D:\\P", "C:\\W");
+    const std::string text = std::string("Dir=\\TAVRO\r\nAB") + '\0' + "CD=\\WINDOWS\r\nnext\r\n\x1a\r\nafter=\\TAVRO" +
+                             "\nlone\rcr\n\xff\x80\\\\TAVRO";
+    const std::string expected = std::string("Dir=D:\\P\r\nAB") + '\0' + "CD=C:\\W\r\nnext\r\n\x1a\r\nafter=D:\\P" +
+                                 "\nlone\rcr\n\xff\x80\\TAVRO";
+    for (size_t piece : {size_t{1}, size_t{2}, size_t{7}, size_t{1000}}) {
+        SCOPED_TRACE(piece);
+        EXPECT_EQ(expandLines(list, text, piece), expected);
+    }
+    EXPECT_EQ(expandLines(list, "", 1), "");
+}
+
+// A line is expanded whole, never cut, however long it is and however its
+// bytes arrive; a reference never reaches across a line end.
+TEST(LineExpansion, LongLinesAreExpandedWhole) {
+    const std::string product = "C:\\" + std::string(250, 'P');
+    const SubstituteClass list = engineList(product, "C:\\WINDOWS");
+    std::string line = std::string(506, 'x') + "\\TAVRO";
+    std::string expected = std::string(506, 'x') + product;
+    for (int i = 0; i < 400; ++i) {
+        line += "\\TAVRO;";
+        expected += product + ";";
+    }
+    ASSERT_GT(expected.size(), 100000u);
+    const std::string text = line + "\r\n" + line;
+    for (size_t piece : {size_t{3}, size_t{511}, size_t{65536}})
+        EXPECT_TRUE(expandLines(list, text, piece) == expected + "\r\n" + expected) << piece;
+    // The marker at the end of a line and the name at the start of the next
+    // are no reference.
+    EXPECT_EQ(expandLines(list, "a\\\nTAVRO\\\r\nWINDOWS", 4), "a\\\nTAVRO\\\r\nWINDOWS");
 }

@@ -169,17 +169,14 @@ TEST(ConfigDataFields, FlagsCountOnlyWhenExactlyOne) {
     }
 }
 
+// The family follows the platform whatever the version, so that a system
+// newer than the version table (code 0) still defers and records.
 TEST(OsCodes, FamilyRule) {
-    EXPECT_EQ(osFamilyFor(OsWin95), 1);
-    EXPECT_EQ(osFamilyFor(OsWin98), 1);
-    EXPECT_EQ(osFamilyFor(OsNT351), 2);
-    EXPECT_EQ(osFamilyFor(OsNT4), 2);
-    EXPECT_EQ(osFamilyFor(OsNT5), 2);
-    EXPECT_EQ(osFamilyFor(OsWin32s), 4);
-    EXPECT_EQ(osFamilyFor(OsOther), 0);
-    // Codes outside the table keep their value.
-    EXPECT_EQ(osFamilyFor(3), 3);
-    EXPECT_EQ(osFamilyFor(-5), -5);
+    EXPECT_EQ(osFamilyFor(VER_PLATFORM_WIN32_WINDOWS), 1);
+    EXPECT_EQ(osFamilyFor(VER_PLATFORM_WIN32_NT), 2);
+    EXPECT_EQ(osFamilyFor(VER_PLATFORM_WIN32s), 4);
+    EXPECT_EQ(osFamilyFor(3), 0);
+    EXPECT_EQ(osFamilyFor(0xFFFFFFFFul), 0);
 }
 
 TEST(OsCodes, VersionTable) {
@@ -207,15 +204,19 @@ TEST(OsCodes, DetectFollowsTheSystemAnswer) {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
     ASSERT_TRUE(GetVersionExA(&info));
-    EXPECT_EQ(detectOsVersion(), osVersionFor(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion));
+    const OsCodes os = detectOs();
+    EXPECT_EQ(os.version, osVersionFor(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion));
+    EXPECT_EQ(os.family, osFamilyFor(info.dwPlatformId));
     EXPECT_EQ(sys::callCount(sys::Call::GetVersionExA), 1u);
 }
 
 TEST(OsCodes, DetectWithoutAnswerIsOther) {
     sys::resetFaults();
     sys::failCall(sys::Call::GetVersionExA);
-    EXPECT_EQ(detectOsVersion(), 0);
+    const OsCodes os = detectOs();
     EXPECT_TRUE(sys::faultFired());
+    EXPECT_EQ(os.version, 0);
+    EXPECT_EQ(os.family, 0);
     sys::resetFaults();
 }
 
@@ -233,8 +234,8 @@ TEST_F(CreateConfig, FileModeReadsTheWindowsDirectoryFile) {
     EXPECT_EQ(c->windowsDirectory(), windir());
     EXPECT_EQ(c->interactive(), 0);
     EXPECT_EQ(c->iniInRegistry(), 0);
-    EXPECT_EQ(c->osVersion(), detectOsVersion());
-    EXPECT_EQ(c->osFamily(), osFamilyFor(detectOsVersion()));
+    EXPECT_EQ(c->osVersion(), detectOs().version);
+    EXPECT_EQ(c->osFamily(), detectOs().family);
     // Left for the command line and the run settings.
     EXPECT_TRUE(c->programDirectory().empty());
     EXPECT_EQ(c->debug(), 0);

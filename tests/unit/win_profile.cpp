@@ -193,7 +193,7 @@ TEST_F(ProfileFile, LongPhysicalLinesAreKeptWholeAndWrittenBackByteForByte) {
 TEST_F(ProfileFile, OddBytesOfUntouchedLinesSurviveASave) {
     // A NUL, a lone CR and a CR before the line end belong to their lines.
     static const char kBefore[] = "[A]\r\nbin=a\0b\r\nlone\rcr\r\ntail\r\r\n[B]\r\nk=1";
-    static const char kAfter[] = "[A]\r\nbin=a\0b\r\nlone\rcr\r\ntail\r\r\n[B]\r\nk=2\r\n";
+    static const char kAfter[] = "[A]\r\nbin=a\0b\r\nlone\rcr\r\ntail\r\r\n[B]\r\nk=2";
     const std::string before(kBefore, sizeof kBefore - 1);
     writeBytes(ini, before);
     Profile p(ini, Profile::FileMode);
@@ -203,12 +203,24 @@ TEST_F(ProfileFile, OddBytesOfUntouchedLinesSurviveASave) {
 }
 
 TEST_F(ProfileFile, UnixLineEndsAndMissingFinalLineEnd) {
+    // Every line keeps its own line end; new lines end like the first line.
     writeBytes(ini, "[A]\nx=1\n\n[B]\ny=2");
     Profile p(ini, Profile::FileMode);
     EXPECT_EQ(p.lineCount(), 5);
     EXPECT_EQ(p.getString("B", "y", "d"), "2");
     p.setValue("B", "y", "3");
-    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nx=1\r\n\r\n[B]\r\ny=3\r\n");
+    EXPECT_EQ(readBytes(ini).value(), "[A]\nx=1\n\n[B]\ny=3");
+    p.setValue("B", "z", "4");
+    EXPECT_EQ(readBytes(ini).value(), "[A]\nx=1\n\n[B]\ny=3\nz=4\n");
+}
+
+TEST_F(ProfileFile, BytesAfterCtrlZAreKept) {
+    const std::string before = "[A]\r\nX=1\r\n\x1a\r\n[B]\r\nY=2\r\n";
+    writeBytes(ini, before);
+    Profile p(ini, Profile::FileMode);
+    EXPECT_EQ(p.getString("B", "Y", "d"), "d"); // the text ends at the Ctrl-Z
+    p.setValue("A", "Z", "3");
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nX=1\r\nZ=3\r\n\x1a\r\n[B]\r\nY=2\r\n");
 }
 
 // ---- writing ---------------------------------------------------------------
@@ -299,21 +311,17 @@ TEST_F(ProfileFile, TwoProfilesSeeEachOthersWrites) {
     EXPECT_EQ(readBytes(ini).value(), "[S]\r\nk=22\r\nother=x\r\nthird=y\r\n");
 }
 
-TEST_F(ProfileFile, OutsideChangeSeenOnlyWhenSizeOrTimeDiffers) {
+TEST_F(ProfileFile, OutsideChangeIsSeenWhateverItsSizeAndTime) {
     writeBytes(ini, "[A]\r\nk=1\r\n");
     setWriteTime(ini, 2000, 1, 1);
     Profile p(ini, Profile::FileMode);
     EXPECT_EQ(p.getString("A", "k", "d"), "1");
 
-    writeBytes(ini, "[A]\r\nk=2\r\n"); // same size, same time: not seen
+    writeBytes(ini, "[A]\r\nk=2\r\n"); // same size, same time: seen all the same
     setWriteTime(ini, 2000, 1, 1);
-    EXPECT_EQ(p.getString("A", "k", "d"), "1");
-
-    setWriteTime(ini, 2000, 1, 2); // time differs
     EXPECT_EQ(p.getString("A", "k", "d"), "2");
 
-    writeBytes(ini, "[A]\r\nk=33\r\n"); // size differs
-    setWriteTime(ini, 2000, 1, 2);
+    writeBytes(ini, "[A]\r\nk=33\r\n");
     EXPECT_EQ(p.getInt("A", "k", 0), 33);
 
     ::DeleteFileA(ini.c_str()); // gone: reads as empty
@@ -321,12 +329,36 @@ TEST_F(ProfileFile, OutsideChangeSeenOnlyWhenSizeOrTimeDiffers) {
     EXPECT_EQ(p.findSection("A"), -1);
 }
 
-TEST_F(ProfileFile, DestructorSavesWithoutRereading) {
+TEST_F(ProfileFile, EditsAreMadeToTheFileAsItIsNow) {
     auto p = std::make_unique<Profile>(ini, Profile::FileMode);
     p->setValue("A", "k", "mine");
+    // Another writer replaces the file within the same second, with the
+    // same size: the next edit starts from that file.
+    writeBytes(ini, "[A]\r\nk=them\r\n");
+    p->setValue("A", "j", "1");
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nk=them\r\nj=1\r\n");
     writeBytes(ini, "[A]\r\nk=theirs\r\nextra=1\r\n");
+    p->addValue("A", "add", "2");
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nk=theirs\r\nextra=1\r\nadd=2\r\n");
+
+    // Released, it writes nothing: a newer file stays, an erased one stays away.
+    writeBytes(ini, "[A]\r\nk=newest\r\n");
     p.reset();
-    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nk=mine\r\n");
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nk=newest\r\n");
+}
+
+TEST_F(ProfileFile, ErasedFileIsNotRecreatedOnRelease) {
+    writeBytes(ini, "[A]\r\nk=1\r\n");
+    {
+        Profile p(ini, Profile::FileMode);
+        p.setValue("A", "k", "2");
+        ASSERT_TRUE(::DeleteFileA(ini.c_str()));
+    }
+    EXPECT_FALSE(readBytes(ini).has_value());
+    // An edit after the erase makes a file of that edit alone.
+    Profile p(ini, Profile::FileMode);
+    p.setValue("A", "n", "3");
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nn=3\r\n");
 }
 
 TEST_F(ProfileFile, UnchangedProfileDoesNotSaveOnClose) {
@@ -390,8 +422,8 @@ TEST_F(ProfileFile, EveryFailedStepOfSaveKeepsTheOriginal) {
     const SaveFault faults[] = {
         {"short write", sys::Call::WriteFile, 1, ERROR_DISK_FULL, true},
         {"failed write", sys::Call::WriteFile, 1, ERROR_DISK_FULL, false},
-        {"failed close", sys::Call::CloseHandle, 1, ERROR_DISK_FULL, false},
-        {"temporary file not created", sys::Call::CreateFileA, 1, ERROR_ACCESS_DENIED, false},
+        {"failed close", sys::Call::CloseHandle, 2, ERROR_DISK_FULL, false},
+        {"temporary file not created", sys::Call::CreateFileA, 2, ERROR_ACCESS_DENIED, false},
         {"replacing move refused", sys::Call::MoveFileExA, 1, ERROR_SHARING_VIOLATION, false},
     };
     for (const SaveFault &f : faults) {
@@ -405,10 +437,12 @@ TEST_F(ProfileFile, EveryFailedStepOfSaveKeepsTheOriginal) {
         EXPECT_TRUE(sys::faultFired());
         sys::resetFaults();
         expectOriginalIntact();
-        // The profile still holds its change; the next save succeeds.
+        // The change that failed is gone; the next edit is made to the file
+        // as it is, and saved.
+        EXPECT_EQ(p.getString("Patch", "Name", "d"), "P1");
         p.setValue("Patch", "Other", "1");
         EXPECT_EQ(readBytes(ini).value(),
-                  "; keep me\r\n[Patch]\r\nName=P2\r\nCount=12abc\r\nOther=1\r\n\r\n[Other]\r\nx=1\r\n");
+                  "; keep me\r\n[Patch]\r\nName=P1\r\nCount=12abc\r\nOther=1\r\n\r\n[Other]\r\nx=1\r\n");
     }
 }
 
@@ -720,7 +754,9 @@ TEST_F(ProfileRegistry, SectionKeyPathIsBoundedBy255Characters) {
     Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
     std::string fits(255 - prefix.size(), 's');
     std::string tooLong(256 - prefix.size(), 's');
-    p.setValue(tooLong.c_str(), "k", "v");
+    // A section whose key path does not fit cannot be written: as a file
+    // that cannot be written, Error 21 names it.
+    expectError21([&] { p.setValue(tooLong.c_str(), "k", "v"); }, section(tooLong));
     EXPECT_FALSE(keyExists(section(tooLong)));
     EXPECT_FALSE(keyExists(kRegBase));
     p.setValue(fits.c_str(), "k", "v");
@@ -728,7 +764,8 @@ TEST_F(ProfileRegistry, SectionKeyPathIsBoundedBy255Characters) {
     EXPECT_EQ(p.getString(fits.c_str(), "k", "d"), "v");
     rawSet(section(tooLong), "k", REG_SZ, "v", 2);
     EXPECT_EQ(p.getString(tooLong.c_str(), "k", "d"), "d");
-    p.setValue(tooLong.c_str(), nullptr, nullptr);
+    expectError21([&] { p.setValue(tooLong.c_str(), nullptr, nullptr); }, section(tooLong));
+    expectError21([&] { p.setValue(tooLong.c_str(), "k", nullptr); }, section(tooLong));
     EXPECT_TRUE(keyExists(section(tooLong)));
 }
 
@@ -754,28 +791,30 @@ TEST_F(ProfileRegistry, DeletingASectionRemovesItsWholeTree) {
     EXPECT_TRUE(keyExists(prefix));
 }
 
-TEST_F(ProfileRegistry, SubkeyNameOf50CharactersEndsTheDeletion) {
+TEST_F(ProfileRegistry, SubkeyNamesOfAnyLengthAreDeleted) {
     Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
-    const std::string long50 = "b" + std::string(49, 'n');
+    const std::string long60 = "b" + std::string(59, 'n');
+    const std::string long200(200, 'm');
     createKey(section("S\\a"));
-    createKey(section("S\\" + long50 + "\\inner"));
+    createKey(section("S\\" + long60 + "\\inner"));
+    createKey(section("S\\" + long200));
     createKey(section("S\\c"));
+    createKey(section("Keep"));
     sys::resetFaults();
     p.setValue("S", nullptr, nullptr);
     expectKeysBalanced();
-    EXPECT_FALSE(keyExists(section("S\\a"))); // enumerated first, deleted
-    EXPECT_TRUE(keyExists(section("S\\" + long50 + "\\inner")));
-    EXPECT_TRUE(keyExists(section("S\\c")));
-    EXPECT_TRUE(keyExists(section("S")));
+    EXPECT_FALSE(keyExists(section("S")));
+    EXPECT_TRUE(keyExists(section("Keep")));
 }
 
-TEST_F(ProfileRegistry, FailuresStopSilentlyAndCloseEveryKey) {
+TEST_F(ProfileRegistry, FailuresRaiseError21AndCloseEveryKey) {
     Profile p(std::string(kRegBase) + "\\TAVRO.INI", Profile::RegistryMode);
     struct Case {
         const char *name;
         sys::Call call;
         unsigned nth;
     } cases[] = {
+        {"open of the section", sys::Call::RegOpenKeyExA, 1},
         {"info of the section", sys::Call::RegQueryInfoKeyA, 1},
         {"info of a subkey", sys::Call::RegQueryInfoKeyA, 3},
         {"enumeration", sys::Call::RegEnumKeyExA, 2},
@@ -789,7 +828,7 @@ TEST_F(ProfileRegistry, FailuresStopSilentlyAndCloseEveryKey) {
         createKey(section("T\\c"));
         sys::resetFaults();
         sys::failCall(c.call, c.nth);
-        p.setValue("T", nullptr, nullptr);
+        expectError21([&] { p.setValue("T", nullptr, nullptr); }, section("T"));
         EXPECT_TRUE(sys::faultFired());
         // Failed opens leave nothing to close.
         unsigned failedOpens = c.call == sys::Call::RegOpenKeyExA ? 1 : 0;
@@ -799,7 +838,8 @@ TEST_F(ProfileRegistry, FailuresStopSilentlyAndCloseEveryKey) {
         deleteTree(HKEY_LOCAL_MACHINE, section("T"));
     }
 
-    // Reads and writes that fail fall back silently.
+    // Reads that fail fall back to the default; writes and deletes that
+    // fail raise Error 21 and change nothing.
     p.setValue("U", "k", "v");
     sys::resetFaults();
     sys::failCall(sys::Call::RegQueryValueExA);
@@ -807,17 +847,17 @@ TEST_F(ProfileRegistry, FailuresStopSilentlyAndCloseEveryKey) {
     expectKeysBalanced();
     sys::resetFaults();
     sys::failCall(sys::Call::RegSetValueExA);
-    p.setValue("U", "k", "w");
+    expectError21([&] { p.setValue("U", "k", "w"); }, section("U"));
     expectKeysBalanced();
     EXPECT_EQ(p.getString("U", "k", "d"), "v");
     sys::resetFaults();
     sys::failCall(sys::Call::RegDeleteValueA);
-    p.setValue("U", "k", nullptr);
+    expectError21([&] { p.setValue("U", "k", nullptr); }, section("U"));
     expectKeysBalanced();
     EXPECT_EQ(p.getString("U", "k", "d"), "v");
     sys::resetFaults();
     sys::failCall(sys::Call::RegCreateKeyExA);
-    p.setValue("V", "k", "v");
+    expectError21([&] { p.setValue("V", "k", "v"); }, section("V"));
     EXPECT_EQ(sys::callCount(sys::Call::RegCloseKey), 0u);
     EXPECT_FALSE(keyExists(section("V")));
 }

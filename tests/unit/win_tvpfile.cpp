@@ -1,5 +1,6 @@
 // File primitives on real files under Wine: copy by date with backups,
-// rename, erase, restart registrations, temporary names, substitution.
+// rename, erase, restart registrations, temporary names, copies that expand
+// their lines.
 #include <gtest/gtest.h>
 
 #include "harness.h"
@@ -401,16 +402,38 @@ TEST_F(FileOps, DestinationInUseWithBackupRegistersBackupThenStagedCopy) {
     }
 }
 
-TEST_F(FileOps, OtherFamilyRegistersNothingButStillMarksPending) {
-    cfg.setOsFamily(4);
-    writeBytes(src + "\\X.DLL", "new");
-    setTime(src + "\\X.DLL", kNew);
-    writeBytes(dst + "\\X.DLL", "old");
-    setTime(dst + "\\X.DLL", kOld);
-    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 0), ReplacedOlder);
-    EXPECT_EQ(cfg.replacementPending(), 1);
-    EXPECT_FALSE(exists(win + "\\WININIT.INI"));
-    EXPECT_TRUE(pendingMoves().empty());
+// A family with nothing that stands in for a restart registration: what
+// would wait for the restart fails instead, nothing is staged or marked.
+TEST_F(FileOps, OtherFamilyCannotDeferAndRaises29) {
+    for (int family : {0, 4}) {
+        SCOPED_TRACE(family);
+        SetUp();
+        cfg.setOsFamily(family);
+        cfg.setReplacementPending(0);
+        writeBytes(src + "\\X.DLL", "new");
+        setTime(src + "\\X.DLL", kNew);
+        writeBytes(dst + "\\X.DLL", "old");
+        setTime(dst + "\\X.DLL", kOld);
+        Error e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 0); });
+        EXPECT_EQ(e.number, 29);
+        EXPECT_EQ(readBytes(dst + "\\X.DLL"), "old");
+        EXPECT_TRUE(tempFiles().empty());
+
+        writeBytes(dst + "\\B.TXT", "b");
+        e = raised([&] { renameFile(dst + "\\X.DLL", dst + "\\B.TXT", &cfg, 0, 0); });
+        EXPECT_EQ(e.number, 29);
+        EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
+
+        sys::failCall(sys::Call::DeleteFileA, 1, ERROR_SHARING_VIOLATION);
+        e = raised([&] { eraseFile(dst + "\\B.TXT", &cfg, 0); });
+        sys::resetFaults();
+        EXPECT_EQ(e.number, 29);
+        EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
+
+        EXPECT_EQ(cfg.replacementPending(), 0);
+        EXPECT_FALSE(exists(win + "\\WININIT.INI"));
+        EXPECT_TRUE(pendingMoves().empty());
+    }
 }
 
 TEST_F(FileOps, StagingTracesAndFallsBackToTheSecondTemplate) {
@@ -503,6 +526,14 @@ TEST_F(FileOps, UnreadableTimesRaise28WithTheRightPath) {
     EXPECT_TRUE(DeleteFileA((dst + "\\X.DLL").c_str()));
 }
 
+// The variables of the copies that expand their lines.
+SubstituteClass expansionList() {
+    SubstituteClass l('\\');
+    l.add("TAVRO", "D:\\TAVRO");
+    l.add("WINDOWS", "C:\\WINDOWS");
+    return l;
+}
+
 struct CopyFault {
     sys::Call call;
     unsigned nth;
@@ -521,40 +552,47 @@ TEST_F(FileOps, FailedTransferRemovesThePartialFileAndRestoresTheOriginal) {
         {sys::Call::WriteFile, 2, true, 23, false}, {sys::Call::WriteFile, 1, false, 23, false},
         {sys::Call::ReadFile, 2, false, 24, true},  {sys::Call::SetDosFileTime, 1, false, 27, false},
     };
+    const SubstituteClass list = expansionList();
     for (const CopyFault &f : faults) {
         for (int backup : {0, 1}) {
-            SCOPED_TRACE(std::string(sys::callName(f.call)) + " backup " + std::to_string(backup));
-            SetUp();
-            writeBytes(src + "\\X.DLL", big);
-            setTime(src + "\\X.DLL", kNew);
-            // A fresh destination: nothing may be left behind.
-            sys::failCall(f.call, f.nth, ERROR_DISK_FULL, f.shortWrite);
-            Error e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\NEW.DLL", tmp.c_str(), &cfg, 0, backup); });
-            EXPECT_EQ(e.number, f.number);
-            EXPECT_EQ(e.message, f.sourcePath ? src + "\\X.DLL" : dst + "\\NEW.DLL");
-            EXPECT_FALSE(exists(dst + "\\NEW.DLL"));
+            // A plain copy, and one expanding its lines (the content has no
+            // line end: one line, written in two pieces).
+            for (const SubstituteClass *expand : {static_cast<const SubstituteClass *>(nullptr), &list}) {
+                SCOPED_TRACE(std::string(sys::callName(f.call)) + " backup " + std::to_string(backup) +
+                             (expand ? " expanded" : ""));
+                SetUp();
+                writeBytes(src + "\\X.DLL", big);
+                setTime(src + "\\X.DLL", kNew);
+                // A fresh destination: nothing may be left behind.
+                sys::failCall(f.call, f.nth, ERROR_DISK_FULL, f.shortWrite);
+                Error e = raised(
+                    [&] { copyFile(src + "\\X.DLL", dst + "\\NEW.DLL", tmp.c_str(), &cfg, 0, backup, expand); });
+                EXPECT_EQ(e.number, f.number);
+                EXPECT_EQ(e.message, f.sourcePath ? src + "\\X.DLL" : dst + "\\NEW.DLL");
+                EXPECT_FALSE(exists(dst + "\\NEW.DLL"));
 
-            // An existing older destination.
-            writeBytes(dst + "\\X.DLL", "the user's file");
-            setTime(dst + "\\X.DLL", kOld);
-            writeBytes(dst + "\\X.OLD", "older backup");
-            sys::resetFaults();
-            sys::failCall(f.call, f.nth, ERROR_DISK_FULL, f.shortWrite);
-            e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, backup); });
-            if (backup) {
-                EXPECT_EQ(e.number, f.number);
-                EXPECT_EQ(e.message, f.sourcePath ? src + "\\X.DLL" : dst + "\\X.DLL");
-                EXPECT_FALSE(exists(dst + "\\X.OLD")); // the older backup was erased first
-            } else {
-                // Without backup the copy is staged; the staged copy fails instead.
-                EXPECT_EQ(e.number, f.number);
-                EXPECT_TRUE(tempFiles().empty());
-                EXPECT_TRUE(renameLines().empty());
+                // An existing older destination.
+                writeBytes(dst + "\\X.DLL", "the user's file");
+                setTime(dst + "\\X.DLL", kOld);
+                writeBytes(dst + "\\X.OLD", "older backup");
+                sys::resetFaults();
+                sys::failCall(f.call, f.nth, ERROR_DISK_FULL, f.shortWrite);
+                e = raised([&] { copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, backup, expand); });
+                if (backup) {
+                    EXPECT_EQ(e.number, f.number);
+                    EXPECT_EQ(e.message, f.sourcePath ? src + "\\X.DLL" : dst + "\\X.DLL");
+                    EXPECT_FALSE(exists(dst + "\\X.OLD")); // the older backup was erased first
+                } else {
+                    // Without backup the copy is staged; the staged copy fails instead.
+                    EXPECT_EQ(e.number, f.number);
+                    EXPECT_TRUE(tempFiles().empty());
+                    EXPECT_TRUE(renameLines().empty());
+                }
+                EXPECT_EQ(readBytes(dst + "\\X.DLL"), "the user's file");
+                EXPECT_EQ(timeOf(dst + "\\X.DLL"), kOld);
+                EXPECT_TRUE(sys::faultFired());
+                sys::resetFaults();
             }
-            EXPECT_EQ(readBytes(dst + "\\X.DLL"), "the user's file");
-            EXPECT_EQ(timeOf(dst + "\\X.DLL"), kOld);
-            EXPECT_TRUE(sys::faultFired());
-            sys::resetFaults();
         }
     }
 }
@@ -663,44 +701,75 @@ TEST_F(FileOps, OverlongPathsAreRefused) {
     EXPECT_EQ(cfg.replacementPending(), 0);
 }
 
-// ---- the staged path ------------------------------------------------------------
+// ---- copies with expansion -------------------------------------------------------
 
-TEST_F(FileOps, StagedPathNamesTheRegisteredTemporaryCopy) {
-    writeBytes(src + "\\X.DLL", "new");
-    setTime(src + "\\X.DLL", kNew);
-    writeBytes(dst + "\\X.DLL", "old");
-    setTime(dst + "\\X.DLL", kOld);
+// The copy this call makes is the expanded one, whether made now or staged
+// for the restart; a destination that is not replaced is not touched.
+TEST_F(FileOps, ExpandedCopyIsTheOneMadeNowOrStaged) {
+    const SubstituteClass list = expansionList();
+    const std::string text = "dir=\\TAVRO\\BIN\r\nwin=\\windows\r\n";
+    const std::string expanded = "dir=D:\\TAVRO\\BIN\r\nwin=C:\\WINDOWS\r\n";
+    writeBytes(src + "\\X.CFG", text);
+    setTime(src + "\\X.CFG", kMid);
 
-    // Copied at once: no staged copy; a previous value is cleared.
-    std::string staged = "left over";
-    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\Y.DLL", tmp.c_str(), &cfg, 0, 0, &staged), Created);
-    EXPECT_EQ(staged, "");
+    // Made now: the expansion, with the source's date.
+    EXPECT_EQ(copyFile(src + "\\X.CFG", dst + "\\NEW.CFG", tmp.c_str(), &cfg, 0, 1, &list), Created);
+    EXPECT_EQ(readBytes(dst + "\\NEW.CFG"), expanded);
+    EXPECT_EQ(timeOf(dst + "\\NEW.CFG"), kMid);
 
-    // Without backup the older destination is replaced at restart.
-    staged = "left over";
-    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 0, &staged), ReplacedOlder);
-    EXPECT_EQ(staged, firstTempName());
-    EXPECT_EQ(readBytes(staged), "new");
-    EXPECT_EQ(renameLines(), std::vector<std::string>{dst + "\\X.DLL=" + staged});
+    // Over an older file with backup: the old one kept as it was.
+    writeBytes(dst + "\\X.CFG", "old \\TAVRO");
+    setTime(dst + "\\X.CFG", kOld);
+    EXPECT_EQ(copyFile(src + "\\X.CFG", dst + "\\X.CFG", tmp.c_str(), &cfg, 0, 1, &list), ReplacedOlder);
+    EXPECT_EQ(readBytes(dst + "\\X.CFG"), expanded);
+    EXPECT_EQ(readBytes(dst + "\\X.OLD"), "old \\TAVRO");
 
-    // The same through copyFileIn on the NT family.
-    ConfigData nt;
-    nt.setOsFamily(2);
-    writeBytes(dst + "\\Z.DLL", "old");
-    setTime(dst + "\\Z.DLL", kOld);
-    std::string stagedIn;
-    EXPECT_EQ(copyFileIn(src, dst, tmp.c_str(), "X.DLL", "Z.DLL", &nt, 0, 0, &stagedIn), ReplacedOlder);
-    ASSERT_FALSE(stagedIn.empty());
-    EXPECT_NE(upper(stagedIn), upper(staged));
-    EXPECT_EQ(readBytes(stagedIn), "new");
-    const auto moves = pendingMoves();
-    ASSERT_EQ(moves.size(), 1u);
-    EXPECT_EQ(upper(moves[0].first), upper(stagedIn));
+    // Staged for the restart (no backup): the staged copy is expanded, the
+    // file in place is left as it is.
+    writeBytes(dst + "\\S.CFG", "in place \\TAVRO");
+    setTime(dst + "\\S.CFG", kOld);
+    EXPECT_EQ(copyFileIn(src, dst, tmp.c_str(), "X.CFG", "S.CFG", &cfg, 0, 0, &list), ReplacedOlder);
+    EXPECT_EQ(readBytes(dst + "\\S.CFG"), "in place \\TAVRO");
+    EXPECT_EQ(readBytes(firstTempName()), expanded);
+    EXPECT_EQ(renameLines(), std::vector<std::string>{dst + "\\S.CFG=" + firstTempName()});
 
-    // Nothing done: empty.
-    stagedIn = "left over";
-    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\Y.DLL", tmp.c_str(), &cfg, 0, 1, &stagedIn), SameDate);
-    EXPECT_EQ(stagedIn, "");
+    // Not replaced: same date, or newer; nothing expanded.
+    writeBytes(dst + "\\SAME.CFG", "same \\TAVRO");
+    setTime(dst + "\\SAME.CFG", kMid);
+    writeBytes(dst + "\\NEWER.CFG", "newer \\TAVRO");
+    setTime(dst + "\\NEWER.CFG", kNew);
+    EXPECT_EQ(copyFile(src + "\\X.CFG", dst + "\\SAME.CFG", tmp.c_str(), &cfg, 0, 1, &list), SameDate);
+    EXPECT_EQ(copyFile(src + "\\X.CFG", dst + "\\NEWER.CFG", tmp.c_str(), &cfg, 0, 1, &list), DestinationNewer);
+    EXPECT_EQ(readBytes(dst + "\\SAME.CFG"), "same \\TAVRO");
+    EXPECT_EQ(readBytes(dst + "\\NEWER.CFG"), "newer \\TAVRO");
+    EXPECT_FALSE(exists(dst + "\\SAME.OLD"));
+    // The source itself stays as shipped.
+    EXPECT_EQ(readBytes(src + "\\X.CFG"), text);
+}
+
+// A work file that a copy cut short left beside its destination is removed
+// by the next copy into that directory; other files are not.
+TEST_F(FileOps, WorkFilesLeftByAnInterruptedCopyAreRemoved) {
+    using tvpfile_detail::isWorkFileName;
+    EXPECT_TRUE(isWorkFileName("~C0k.h40"));
+    EXPECT_TRUE(isWorkFileName("~CZV.VVV"));
+    EXPECT_FALSE(isWorkFileName("~C0w.h40")); // "w" is no digit of the name
+    EXPECT_FALSE(isWorkFileName("~C0k.h4"));
+    EXPECT_FALSE(isWorkFileName("~D0k.h40"));
+    EXPECT_FALSE(isWorkFileName("~C0k_h40"));
+    EXPECT_FALSE(isWorkFileName("TV0k.h40"));
+
+    for (const char *stray : {"~C0k.h40", "~Czv.000"}) writeBytes(dst + "\\" + stray, "part of a copy");
+    for (const char *kept : {"~CNOTES.TXT", "~C0w.h40", "C0k.h40"}) writeBytes(dst + "\\" + kept, "a user's file");
+    CreateDirectoryA((dst + "\\~Cak.h40").c_str(), nullptr);
+    writeBytes(src + "\\X.DLL", "x");
+    EXPECT_EQ(copyFile(src + "\\X.DLL", dst + "\\X.DLL", tmp.c_str(), &cfg, 0, 1), Created);
+    EXPECT_FALSE(exists(dst + "\\~C0k.h40"));
+    EXPECT_FALSE(exists(dst + "\\~Czv.000"));
+    for (const char *kept : {"~CNOTES.TXT", "~C0w.h40", "C0k.h40"})
+        EXPECT_EQ(readBytes(dst + "\\" + kept), "a user's file") << kept;
+    EXPECT_TRUE(exists(dst + "\\~Cak.h40"));
+    EXPECT_EQ(readBytes(dst + "\\X.DLL"), "x");
 }
 
 // ---- renameFile --------------------------------------------------------------------
@@ -818,6 +887,31 @@ TEST_F(FileOps, RenameWithoutConfigDataRaises26) {
     EXPECT_EQ(readBytes(dst + "\\B.TXT"), "b");
 }
 
+// Only a file that is there waits for the restart: a missing source or a
+// missing destination directory raises 26 and registers nothing, also once
+// an earlier step is pending.
+TEST_F(FileOps, RenameOfMissingSourceOrIntoMissingDirectoryRaises26) {
+    for (int family : {1, 2}) {
+        for (int pending : {0, 1}) {
+            SCOPED_TRACE("family " + std::to_string(family) + " pending " + std::to_string(pending));
+            SetUp();
+            cfg.setOsFamily(family);
+            cfg.setReplacementPending(pending);
+            writeBytes(src + "\\A.TXT", "a");
+            Error e = raised([&] { renameFile(src + "\\NOSUCH.TXT", dst + "\\NOSUCH.TXT", &cfg, 0, 1); });
+            EXPECT_EQ(e.number, 26);
+            EXPECT_EQ(e.message, src + "\\NOSUCH.TXT");
+            e = raised([&] { renameFile(src + "\\A.TXT", dst + "\\NODIR\\A.TXT", &cfg, 1, 1); });
+            EXPECT_EQ(e.number, 26);
+            EXPECT_EQ(e.message, dst + "\\NODIR\\A.TXT");
+            EXPECT_EQ(readBytes(src + "\\A.TXT"), "a");
+            EXPECT_EQ(cfg.replacementPending(), pending);
+            EXPECT_FALSE(exists(win + "\\WININIT.INI"));
+            EXPECT_TRUE(pendingMoves().empty());
+        }
+    }
+}
+
 // ---- eraseFile -----------------------------------------------------------------------
 
 TEST_F(FileOps, EraseOfMissingFileDoesNothing) {
@@ -915,6 +1009,26 @@ TEST_F(FileOps, EraseOfFileInUseIsDeferredOrRaises25) {
     EXPECT_EQ(moves[0].second, "");
 }
 
+// A deletion that fails because of the name is reported, not registered;
+// a file gone meanwhile is simply erased.
+TEST_F(FileOps, EraseFailingOnTheNameRaises25AndRegistersNothing) {
+    writeBytes(dst + "\\A.TXT", "a");
+    sys::failCall(sys::Call::DeleteFileA, 1, ERROR_INVALID_NAME);
+    Error e = raised([&] { eraseFile(dst + "\\A.TXT", &cfg, 0); });
+    EXPECT_TRUE(sys::faultFired());
+    sys::resetFaults();
+    EXPECT_EQ(e.number, 25);
+    EXPECT_EQ(e.message, dst + "\\A.TXT");
+    sys::failCall(sys::Call::DeleteFileA, 1, ERROR_FILE_NOT_FOUND);
+    e = raised([&] { eraseFile(dst + "\\A.TXT", &cfg, 0); });
+    EXPECT_TRUE(sys::faultFired());
+    sys::resetFaults();
+    EXPECT_EQ(e.number, -1);
+    EXPECT_EQ(readBytes(dst + "\\A.TXT"), "a");
+    EXPECT_EQ(cfg.replacementPending(), 0);
+    EXPECT_FALSE(exists(win + "\\WININIT.INI"));
+}
+
 // ---- deferMove on the Windows 95 family ---------------------------------------------------
 
 TEST_F(FileOps, WininitLinesAreAddedOnceAndInOrder) {
@@ -976,163 +1090,6 @@ TEST_F(FileOps, BackupNameReplacesTheExtension) {
     const std::string b = backupNameOf(longPath);
     EXPECT_EQ(b, "C:\\" + std::string(254, 'x') + ".OLD");
     EXPECT_GT(b.size(), tvpfile_detail::kPathMax);
-}
-
-// ---- substituteFile --------------------------------------------------------------------------
-
-class SubstFile : public FileOps {
-  protected:
-    std::string savedTemp;
-    void SetUp() override {
-        FileOps::SetUp();
-        char buf[MAX_PATH] = {};
-        DWORD n = GetEnvironmentVariableA("TEMP", buf, sizeof buf);
-        savedTemp.assign(buf, n < sizeof buf ? n : 0);
-        SetEnvironmentVariableA("TEMP", tmp.c_str());
-    }
-    void TearDown() override {
-        SetEnvironmentVariableA("TEMP", savedTemp.empty() ? nullptr : savedTemp.c_str());
-        FileOps::TearDown();
-    }
-    SubstituteClass list() {
-        SubstituteClass l('\\');
-        l.add("TAVRO", "D:\\TAVRO");
-        l.add("WINDOWS", "C:\\WINDOWS");
-        return l;
-    }
-};
-
-TEST_F(SubstFile, ExpandsEveryLineAndKeepsLineEnds) {
-    const std::string file = dst + "\\CFG.TXT";
-    writeBytes(file, "path=\\WINDOWS\\SYSTEM\r\nroot=\\tavro\\BIN\\X.EXE\r\nlit=C:\\\\WINDOWS\r\nplain\r\n");
-    setTime(file, kOld);
-    SubstituteClass l = list();
-    EXPECT_EQ(substituteFile(l, file), 1);
-    EXPECT_EQ(readBytes(file),
-              "path=C:\\WINDOWS\\SYSTEM\r\nroot=D:\\TAVRO\\BIN\\X.EXE\r\nlit=C:\\WINDOWS\r\nplain\r\n");
-    EXPECT_FALSE(timeOf(file) == kOld);
-    EXPECT_TRUE(tempFiles().empty());
-    EXPECT_FALSE(exists(dst + "\\CFG.OLD"));
-    // Nothing else is left in the file's directory.
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dst + "\\*.*").c_str(), &fd);
-    int count = 0;
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
-        } while (FindNextFileA(h, &fd));
-        FindClose(h);
-    }
-    EXPECT_EQ(count, 1);
-}
-
-TEST_F(SubstFile, FileWithoutMarkersIsRewrittenUnchanged) {
-    const std::string file = dst + "\\PLAIN.TXT";
-    const std::string text = "first line\r\nsecond line\r\n\r\nlast without end";
-    writeBytes(file, text);
-    setTime(file, kOld);
-    EXPECT_EQ(substituteFile(list(), file), 1);
-    EXPECT_EQ(readBytes(file), text);
-    EXPECT_FALSE(timeOf(file) == kOld);
-}
-
-TEST_F(SubstFile, LongLinesAreExpandedPieceByPiece) {
-    const std::string file = dst + "\\LONG.TXT";
-    // The reference begins within the first 511 characters and is cut by the
-    // piece boundary; the one wholly in the second piece is expanded.
-    const std::string line = std::string(508, 'x') + "\\WINDOWS" + std::string(100, 'y') + "\\WINDOWS";
-    writeBytes(file, line + "\r\n");
-    EXPECT_EQ(substituteFile(list(), file), 1);
-    const std::string expected =
-        std::string(508, 'x') + "\\WI" + "NDOWS" + std::string(100, 'y') + "C:\\WINDOWS" + "\r\n";
-    EXPECT_EQ(readBytes(file), expected);
-}
-
-TEST_F(SubstFile, MissingFileOrTempGivesZero) {
-    EXPECT_EQ(substituteFile(list(), dst + "\\NONE.TXT"), 0);
-    EXPECT_TRUE(tempFiles().empty());
-    // TEMP naming nothing that exists: the root of the current drive is used.
-    SetEnvironmentVariableA("TEMP", (root + "\\NOWHERE").c_str());
-    char cwd[MAX_PATH] = {};
-    GetCurrentDirectoryA(sizeof cwd, cwd);
-    ASSERT_TRUE(SetCurrentDirectoryA(dst.c_str()));
-    const std::string file = dst + "\\A.TXT";
-    writeBytes(file, "\\WINDOWS\r\n");
-    const std::string inRoot = "C:\\" + pidName("TV", '0', GetCurrentProcessId() & 0xFFFFF);
-    // With the file held back the expanded copy stays where it was made.
-    sys::resetFaults();
-    sys::failCall(sys::Call::MoveFileA, 1);
-    const int held = substituteFile(list(), file);
-    sys::resetFaults();
-    const std::string staged = readBytes(inRoot);
-    DeleteFileA(inRoot.c_str());
-    const int result = substituteFile(list(), file);
-    SetCurrentDirectoryA(cwd);
-    EXPECT_EQ(held, 0);
-    EXPECT_EQ(staged, "C:\\WINDOWS\r\n");
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(readBytes(file), "C:\\WINDOWS\r\n");
-    EXPECT_FALSE(exists(inRoot));
-}
-
-TEST_F(SubstFile, FailedRecreationKeepsTheOriginal) {
-    const std::string file = dst + "\\KEEP.TXT";
-    const std::string text = "a=\\WINDOWS\r\n";
-    struct Case {
-        sys::Call call;
-        unsigned nth;
-        bool shortWrite;
-        int number;
-    } cases[] = {
-        {sys::Call::WriteFile, 1, true, 23},
-        {sys::Call::CreateFileA, 3, false, 21}, // creating the file anew
-        {sys::Call::SetDosFileTime, 1, false, 27},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(sys::callName(c.call));
-        writeBytes(file, text);
-        setTime(file, kOld);
-        sys::resetFaults();
-        sys::failCall(c.call, c.nth, ERROR_DISK_FULL, c.shortWrite);
-        Error e = raised([&] { substituteFile(list(), file); });
-        EXPECT_TRUE(sys::faultFired());
-        EXPECT_EQ(e.number, c.number);
-        EXPECT_EQ(readBytes(file), text);
-        EXPECT_EQ(timeOf(file), kOld);
-        sys::resetFaults();
-    }
-}
-
-TEST_F(SubstFile, FailuresBeforeTheSwapReturnZeroAndLeaveTheFile) {
-    const std::string file = dst + "\\KEEP.TXT";
-    const std::string text = "a=\\WINDOWS\r\nb=2\r\n";
-    struct Case {
-        sys::Call call;
-        unsigned nth;
-    } cases[] = {
-        {sys::Call::fputs, 1},       // writing the expanded copy
-        {sys::Call::fgets, 2},       // reading the file
-        {sys::Call::fopen, 2},       // creating the temporary file
-        {sys::Call::MoveFileA, 1},   // the file is in use
-        {sys::Call::DeleteFileA, 1}, // the original cannot be deleted
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(sys::callName(c.call));
-        writeBytes(file, text);
-        setTime(file, kOld);
-        sys::resetFaults();
-        sys::failCall(c.call, c.nth);
-        EXPECT_EQ(substituteFile(list(), file), 0);
-        EXPECT_TRUE(sys::faultFired());
-        EXPECT_EQ(readBytes(file), text);
-        EXPECT_EQ(timeOf(file), kOld);
-        sys::resetFaults();
-        if (c.call == sys::Call::fputs || c.call == sys::Call::fgets) {
-            EXPECT_TRUE(tempFiles().empty());
-        }
-        removeTree(tmp);
-        CreateDirectoryA(tmp.c_str(), nullptr);
-    }
 }
 
 } // namespace
