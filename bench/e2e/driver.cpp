@@ -390,12 +390,17 @@ class Bench {
         return result;
     }
 
-    // A run of the fault build with the call trace on (untimed).
+    // A run of the fault build with the call trace on (untimed). Where the
+    // fault build also writes its count of calls, the trace must hold that
+    // many: a trace cut at its end is not taken for a count.
     CallTrace tracedRun() const {
         const std::string traceFile = outDir() + "\\trace.txt";
+        const std::string countFile = outDir() + "\\count.txt";
         DeleteFileA(traceFile.c_str());
-        const e2e::RunResult r = e2e::runProgram(kit() + "\\TAVUPD.EXE", {}, kit(), 30 * 60 * 1000,
-                                                 {"TAVUPD_CALL_TRACE_FILE=" + traceFile});
+        DeleteFileA(countFile.c_str());
+        const e2e::RunResult r =
+            e2e::runProgram(kit() + "\\TAVUPD.EXE", {}, kit(), 30 * 60 * 1000,
+                            {"TAVUPD_CALL_TRACE_FILE=" + traceFile, "TAVUPD_CALL_COUNT_FILE=" + countFile});
         Launch launch;
         launch.exitCode = r.exitCode;
         launch.out = r.out;
@@ -406,6 +411,13 @@ class Bench {
         if (!parseCallTrace(e2e::readFile(traceFile).value_or(""), trace, error))
             fail("call trace of " + describe(w_) + ": " + error);
         if (trace.calls.empty()) fail("call trace of " + describe(w_) + " is empty");
+        if (const auto count = e2e::readFile(countFile)) {
+            char *end = nullptr;
+            const unsigned long counted = std::strtoul(count->c_str(), &end, 10);
+            if (end != count->c_str() && counted != trace.calls.size())
+                fail("call trace of " + describe(w_) + " holds " + std::to_string(trace.calls.size()) +
+                     " calls where the fault build counted " + std::to_string(counted));
+        }
         return trace;
     }
 

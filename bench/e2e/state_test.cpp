@@ -218,9 +218,38 @@ TEST(CallTrace, ReadsCountsAndRefusesAnIncompleteTrace) {
     EXPECT_FALSE(parseCallTrace("1 stat\n3 stat\n", trace, error)); // a call missing
     EXPECT_NE(error.find("call 3 where call 2 was due"), std::string::npos);
     EXPECT_FALSE(parseCallTrace("2 stat\n", trace, error)); // the start missing
+    EXPECT_NE(error.find("starts at call 2"), std::string::npos);
     EXPECT_FALSE(parseCallTrace("1 stat\n1 stat\n", trace, error)); // two runs in one file
-    EXPECT_FALSE(parseCallTrace("1 stat\n2\n", trace, error));
-    EXPECT_FALSE(parseCallTrace("1 stat\nx ReadFile\n", trace, error));
+    EXPECT_FALSE(parseCallTrace("0 stat\n1 stat\n0 stat\n", trace, error));
+    EXPECT_FALSE(parseCallTrace("1 stat\n2\n", trace, error)); // a line without a name
+    EXPECT_FALSE(parseCallTrace("1 stat\n2 3\n", trace, error));
+    EXPECT_FALSE(parseCallTrace("1 stat\n2 (C:\\X)\n", trace, error));
+    EXPECT_FALSE(parseCallTrace("1 stat\nReadFile\n", trace, error)); // numbered and unnumbered mixed
+    EXPECT_NE(error.find("mixed"), std::string::npos);
+    EXPECT_FALSE(parseCallTrace("ReadFile\n1 stat\n", trace, error));
+}
+
+// The fault build may write more about each call, number from 0, or name
+// the calls by their module: the counts stay the same.
+TEST(CallTrace, DetailsAroundTheNumberAndNameAreIgnored) {
+    CallTrace trace;
+    std::string error;
+    ASSERT_TRUE(parseCallTrace("# trace of TAVUPD.EXE\n"
+                               "0: fs::CreateFileA(C:\\TAVRO\\A.INI, read) -> 0x40\n"
+                               "\n"
+                               "1.\tfs::ReadFile 512 bytes\r\n"
+                               "  2   fs::CloseHandle,ok\n"
+                               "3 file.open C:\\TAVRO\\B.INI\n",
+                               trace, error))
+        << error;
+    EXPECT_EQ(callSequence(trace), "fs::CreateFileA, fs::ReadFile, fs::CloseHandle, file.open");
+    EXPECT_FALSE(parseCallTrace("0 stat\n2 stat\n", trace, error));
+
+    ASSERT_TRUE(parseCallTrace("GetFileAttributesA\nGetFileAttributesA C:\\X\nMoveFileA\n", trace, error)) << error;
+    EXPECT_EQ(trace.perName.at("GetFileAttributesA"), 2);
+    EXPECT_EQ(trace.perName.at("MoveFileA"), 1);
+    ASSERT_TRUE(parseCallTrace("", trace, error));
+    EXPECT_TRUE(trace.calls.empty());
 }
 
 TEST(CallTrace, CallsPerUnitIsTheDifferenceOverTheUnits) {

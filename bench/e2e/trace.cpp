@@ -5,34 +5,74 @@
 
 namespace tvbench {
 
+namespace {
+
+bool blank(char c) { return c == ' ' || c == '\t'; }
+
+// The word at `pos` (blanks before it skipped): up to a blank, '(' or ','.
+std::string word(const std::string &line, size_t &pos) {
+    while (pos < line.size() && blank(line[pos])) ++pos;
+    const size_t start = pos;
+    while (pos < line.size() && !blank(line[pos]) && line[pos] != '(' && line[pos] != ',') ++pos;
+    return line.substr(start, pos - start);
+}
+
+// The call number a word gives ("12", "12:" or "12."); false for any other word.
+bool callNumber(const std::string &w, unsigned long &number) {
+    std::string digits = w;
+    if (!digits.empty() && (digits.back() == ':' || digits.back() == '.')) digits.pop_back();
+    if (digits.empty() || digits.size() > 9) return false;
+    for (char c : digits)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    number = std::strtoul(digits.c_str(), nullptr, 10);
+    return true;
+}
+
+} // namespace
+
 bool parseCallTrace(const std::string &text, CallTrace &trace, std::string &error) {
     trace = CallTrace{};
+    enum class Numbering { Unknown, Numbered, Unnumbered } numbering = Numbering::Unknown;
+    unsigned long expected = 0;
     size_t pos = 0;
-    unsigned long expected = 1;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(pos, end - pos);
         pos = end + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
+        size_t at = 0;
+        const std::string first = word(line, at);
+        if (first.empty() && at >= line.size()) continue; // a blank line
+        if (first.rfind("#", 0) == 0) continue;          // a comment
 
-        const size_t blank = line.find(' ');
-        const std::string number = line.substr(0, blank);
-        const std::string name = blank == std::string::npos ? std::string() : line.substr(blank + 1);
-        bool digits = !number.empty();
-        for (char c : number) digits = digits && std::isdigit(static_cast<unsigned char>(c));
-        bool word = !name.empty();
-        for (char c : name) word = word && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
-        if (!digits || !word) {
-            error = "not a trace line: \"" + line + "\"";
+        unsigned long number = 0;
+        const bool numbered = callNumber(first, number);
+        const std::string name = numbered ? word(line, at) : first;
+        unsigned long notAName = 0;
+        if (name.empty() || callNumber(name, notAName)) {
+            error = "no call name in trace line \"" + line + "\"";
             return false;
         }
-        if (std::strtoul(number.c_str(), nullptr, 10) != expected) {
-            error = "call " + number + " where call " + std::to_string(expected) + " was due";
+        const Numbering kind = numbered ? Numbering::Numbered : Numbering::Unnumbered;
+        if (numbering == Numbering::Unknown) {
+            numbering = kind;
+            if (numbered && number > 1) {
+                error = "the trace starts at call " + std::to_string(number);
+                return false;
+            }
+            expected = number;
+        } else if (kind != numbering) {
+            error = "numbered and unnumbered lines mixed at \"" + line + "\"";
             return false;
         }
-        ++expected;
+        if (numbered) {
+            if (number != expected) {
+                error = "call " + std::to_string(number) + " where call " + std::to_string(expected) + " was due";
+                return false;
+            }
+            ++expected;
+        }
         trace.calls.push_back(name);
         ++trace.perName[name];
     }
