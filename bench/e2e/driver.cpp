@@ -15,8 +15,8 @@
 //
 // With -calls it instead runs the fault build (tavupd_fault.exe, as
 // TAVUPD.EXE) with TAVUPD_CALL_TRACE_FILE on two sizes of each workload and
-// prints the platform calls per action by call name, and the calls of the
-// empty run in order.
+// prints the platform calls per action by call name, the calls of one FILE
+// install, INI set and REG set in order, and the calls of the empty run.
 //
 //   bench_e2e.exe [-runs N] [-only files,ini,empty,big,find,reg] [-calls]
 //                 [-files N] [-file-kib N] [-ini N] [-sections N] [-big N]
@@ -662,6 +662,14 @@ int calls(const Options &o, Bench &bench) {
             std::printf("\nper %s: %s calls (runs of %d and %d; %s: %zu calls in all)\n", column.c_str(),
                         countText(total).c_str(), sizes.first.count, sizes.second.count,
                         describe(sizes.second).c_str(), large.calls.size());
+            if (kind == Kind::Files || kind == Kind::Ini || kind == Kind::Registry) {
+                // One action more than the smaller run: its calls in order.
+                Workload oneMore = sizes.first;
+                ++oneMore.count;
+                const CallTrace extra = extraCalls(small, traceWorkload(bench, oneMore));
+                std::printf("  the last of %d, in order (%zu calls): %s\n", oneMore.count, extra.calls.size(),
+                            callSequence(extra).c_str());
+            }
             column = "per " + column;
         }
         columns.push_back(column);

@@ -266,4 +266,21 @@ TEST(CallTrace, CallsPerUnitIsTheDifferenceOverTheUnits) {
     EXPECT_TRUE(callsPerUnit(small, large, 0).empty());
 }
 
+TEST(CallTrace, ExtraCallsAreWhatTheRunWithOneActionMoreMadeInBetween) {
+    CallTrace one, two;
+    std::string error;
+    ASSERT_TRUE(parseCallTrace("1 GetVersionExA\n2 MoveFileA\n3 CopyFile\n4 CloseHandle\n", one, error));
+    ASSERT_TRUE(parseCallTrace("1 GetVersionExA\n2 MoveFileA\n3 CopyFile\n4 MoveFileA\n5 CopyFile\n"
+                               "6 CloseHandle\n",
+                               two, error));
+    const CallTrace extra = extraCalls(one, two);
+    EXPECT_EQ(callSequence(extra), "MoveFileA, CopyFile");
+    EXPECT_EQ(extra.perName.at("MoveFileA"), 1);
+    // Start and end never overlap, however alike the two runs are.
+    ASSERT_TRUE(parseCallTrace("1 stat\n", one, error));
+    ASSERT_TRUE(parseCallTrace("1 stat\n2 stat\n3 stat\n", two, error));
+    EXPECT_EQ(callSequence(extraCalls(one, two)), "stat x2");
+    EXPECT_TRUE(extraCalls(two, two).calls.empty());
+}
+
 } // namespace

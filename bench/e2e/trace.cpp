@@ -1,5 +1,6 @@
 #include "trace.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -86,6 +87,21 @@ std::map<std::string, double> callsPerUnit(const CallTrace &smaller, const CallT
     for (const auto &entry : smaller.perName) result[entry.first] -= static_cast<double>(entry.second);
     for (auto &entry : result) entry.second /= units;
     return result;
+}
+
+CallTrace extraCalls(const CallTrace &smaller, const CallTrace &larger) {
+    const std::vector<std::string> &a = smaller.calls, &b = larger.calls;
+    const size_t shorter = std::min(a.size(), b.size());
+    size_t start = 0;
+    while (start < shorter && a[start] == b[start]) ++start;
+    size_t end = 0;
+    while (end < shorter - start && a[a.size() - 1 - end] == b[b.size() - 1 - end]) ++end;
+    CallTrace extra;
+    for (size_t i = start; i < b.size() - end; ++i) {
+        extra.calls.push_back(b[i]);
+        ++extra.perName[b[i]];
+    }
+    return extra;
 }
 
 std::string callSequence(const CallTrace &trace) {

@@ -33,6 +33,11 @@ bool parseCallTrace(const std::string &text, CallTrace &trace, std::string &erro
 // `units` actions: (larger - smaller) / units for every name of either.
 std::map<std::string, double> callsPerUnit(const CallTrace &smaller, const CallTrace &larger, int units);
 
+// The calls one more action makes, in order: the part of `larger` (a run
+// with one action more than `smaller`) between the longest start and the
+// longest end the two traces have in common.
+CallTrace extraCalls(const CallTrace &smaller, const CallTrace &larger);
+
 // The call order as runs of one name: "stat x3, CreateFileA, ReadFile x2".
 std::string callSequence(const CallTrace &trace);
 
