@@ -108,15 +108,6 @@ int NLSClass::print(const char *format, ...) {
     return formatted ? emit(stdout, text) : -1;
 }
 
-int NLSClass::printTo(FILE *stream, const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text;
-    const bool formatted = catalog::formatText(text, format, args);
-    va_end(args);
-    return formatted ? emit(stream, text) : -1;
-}
-
 void NLSClass::setLogFile(const char *path, int append) {
     if (log_) {
         log_->close();

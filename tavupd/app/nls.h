@@ -33,8 +33,6 @@ class NLSClass : public engine::Output {
 
     // Formatted text to standard output, and the same text to the log.
     int print(const char *format, ...) TAVUPD_PRINTF(2, 3);
-    // Formatted text to the given stream, and the same text to the log.
-    int printTo(FILE *stream, const char *format, ...) TAVUPD_PRINTF(3, 4);
     // engine::Output: the text to the stream and, when logged, the log.
     void write(engine::Stream stream, const std::string &text, bool logged) override;
 

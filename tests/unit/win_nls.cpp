@@ -1,5 +1,5 @@
 // The language file and the log through the platform: loading the catalog,
-// its errors, and what print and printTo put on the console and in the log.
+// its errors, and what print and write put on the console and in the log.
 #include "app/nls.h"
 
 #include <gtest/gtest.h>
@@ -229,7 +229,7 @@ TEST_F(Catalog, PrintGoesToConsoleAndLog) {
     EXPECT_EQ(nls.print("%s\n", nls.getMessage(1)), 7);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Banner\n");
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(nls.printTo(stderr, "\n%c%s: %s\n", 7, nls.getMessage(2), "C:\\X"), 14);
+    nls.write(engine::Stream::Err, std::string("\n\a") + nls.getMessage(2) + ": C:\\X\n", true);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "\n\aOther: C:\\X\n");
     // The log is flushed after each write: readable while still open.
     EXPECT_EQ(readFile(log_), "Banner\n\n\aOther: C:\\X\n");
