@@ -235,7 +235,7 @@ TEST_F(Conditions, NoSetHoldsStartsFailedProgramWhenInteractive) {
     patch.writeProfile("[Patch]\nFailed Program=FAILED.BAT\nCondition0=A,7,1,Ver,Build,11\n[A]\n");
     r = e2e::runTavupd(patch, {}, "win98");
     EXPECT_EQ(r.exitCode, 1u);
-    Sleep(1000);
+    EXPECT_TRUE(e2e::waitForStartedPrograms(r.processId));
     EXPECT_FALSE(e2e::exists(mark));
 }
 

@@ -398,7 +398,7 @@ TEST_F(Sections, RebootProgramField) {
     auto r = e2e::runTavupd(patch, {}, "win98");
     EXPECT_EQ(r.exitCode, 0u) << r.out << r.err;
     EXPECT_TRUE(waitFor(mark));
-    Sleep(500);
+    EXPECT_TRUE(e2e::waitForStartedPrograms(r.processId));
     EXPECT_FALSE(e2e::exists(other));
     DeleteFileA(mark.c_str());
 
@@ -413,7 +413,7 @@ TEST_F(Sections, RebootProgramField) {
     patch.writeProfile(profile("", "REBOOT=0,MARK.BAT\n"));
     r = e2e::runTavupd(patch, {}, "win98");
     EXPECT_EQ(r.exitCode, 0u) << r.out << r.err;
-    Sleep(1000);
+    EXPECT_TRUE(e2e::waitForStartedPrograms(r.processId));
     EXPECT_FALSE(e2e::exists(mark));
 
     // A program named without a value: the request stays as it was.

@@ -22,10 +22,6 @@ const std::string kRestart =
 const std::string kInvalidLine = "\r\n\aInvalid line or missing section in the installation profile\r\n";
 const std::string kNoTarget = "\r\n\aThe target directory does not exist\r\n";
 
-std::string profileWith(const std::string &body, int os = 7) {
-    return "[Patch]\nCondition0=Main," + std::to_string(os) + ",0,Tavro,root,x\n\n[Main]\n" + body;
-}
-
 std::string outcome(const std::string &path, const std::string &text) { return path + " (" + text + ")\r\n"; }
 
 const WORD kOldDate = dosDate(2001, 2, 3);

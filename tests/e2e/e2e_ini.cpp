@@ -17,10 +17,6 @@ const std::string kComplete = "Patch update installation complete.\r\n";
 const std::string kInvalidLine = "\r\n\aInvalid line or missing section in the installation profile\r\n";
 const std::string kSettingsKey = "SOFTWARE\\Korvek\\KorvekDSP\\TAVRO.INI";
 
-std::string profileWith(const std::string &body) {
-    return "[Patch]\nCondition0=Main,7,0,Tavro,root,x\n\n[Main]\n" + body;
-}
-
 std::string winIni(const std::string &name) { return windowsDir() + "\\" + name; }
 
 class Ini : public ::testing::Test {

@@ -20,10 +20,6 @@ const std::string kComplete = "Patch update installation complete.\r\n";
 const std::string kSettingsKey = "SOFTWARE\\Korvek\\KorvekDSP\\TAVRO.INI";
 const std::string kProductIni = "C:\\TAVRO\\TAVRO.INI";
 
-std::string profileWith(const std::string &body, const std::string &patchLines = "") {
-    return "[Patch]\n" + patchLines + "Condition0=Main,7,0,Tavro,root,x\n\n[Main]\n" + body;
-}
-
 std::string systemIni() { return windowsDir() + "\\TAVRO.INI"; }
 
 // The last four lines of a critical-error report of module tvpprof with
@@ -125,14 +121,14 @@ TEST_F(IniChanges, ProductDirectoryThatIsTheWindowsDirectoryKeepsTheRecord) {
     const bool hadArchive = isDirectory(win + "\\ARCHIVE");
     installProduct(win, 0);
     const std::string body = "INI1=TAVRO,TAVRO.INI,Settings,HelpFile,X\n";
-    RunResult r = run(profileWith(body, "Patch=ROOTWIN\n"));
+    RunResult r = run(profileWith(body, 7, "Patch=ROOTWIN\n"));
     EXPECT_EQ(r.exitCode, 0u) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(readFile(systemIni()),
               std::optional<std::string>("[Tavro]\r\nroot=" + win + "\r\n\r\n[Patch]\r\nInteractive=0\r\n"
                                          "\r\n[Settings]\r\nHelpFile=X\r\n\r\n[Install]\r\nPatch0=ROOTWIN\r\n"));
     // Recorded: the next run finds it installed and changes nothing.
-    r = run(profileWith("INI1=TAVRO,TAVRO.INI,Settings,HelpFile,Y\n", "Patch=ROOTWIN\n"));
+    r = run(profileWith("INI1=TAVRO,TAVRO.INI,Settings,HelpFile,Y\n", 7, "Patch=ROOTWIN\n"));
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_NE(readFile(systemIni()).value_or("").find("HelpFile=X\r\n"), std::string::npos);
 
@@ -140,12 +136,12 @@ TEST_F(IniChanges, ProductDirectoryThatIsTheWindowsDirectoryKeepsTheRecord) {
     // the registry, the product's TAVRO.INI is the file.
     ::DeleteFileA(systemIni().c_str());
     regSetString("HKLM", kSettingsKey + "\\Tavro", "root", win);
-    r = run(profileWith(body + "INI2=WINDOWS,TAVRO.INI,Settings,HelpFile,Y\n", "Patch=ROOTREG\n"));
+    r = run(profileWith(body + "INI2=WINDOWS,TAVRO.INI,Settings,HelpFile,Y\n", 7, "Patch=ROOTREG\n"));
     EXPECT_EQ(r.exitCode, 0u) << r.err;
     EXPECT_EQ(readFile(systemIni()), std::optional<std::string>("[Settings]\r\nHelpFile=X\r\n"));
     EXPECT_EQ(regGetString("HKLM", kSettingsKey + "\\Settings", "HelpFile"), std::optional<std::string>("Y"));
     EXPECT_EQ(regGetString("HKLM", kSettingsKey + "\\Install", "Patch0"), std::optional<std::string>("ROOTREG"));
-    r = run(profileWith(body, "Patch=ROOTREG\n"));
+    r = run(profileWith(body, 7, "Patch=ROOTREG\n"));
     EXPECT_EQ(r.exitCode, 1u);
 
     ::DeleteFileA(systemIni().c_str());
@@ -229,7 +225,7 @@ TEST_F(IniChanges, FailingRecordWriteIsACriticalErrorInEitherForm) {
                 installProduct("C:\\TAVRO", 0);
             }
             patchDir = std::make_unique<PatchDir>("INIREC", /*useFaultBuild*/ true);
-            patch().writeProfile(profileWith("INI1=TAVRO,APP.INI,S,K,V\n", "Patch=RECFAIL\n"));
+            patch().writeProfile(profileWith("INI1=TAVRO,APP.INI,S,K,V\n", 7, "Patch=RECFAIL\n"));
         };
         auto recorded = [&] {
             if (form.registry) return regGetString("HKLM", kSettingsKey + "\\Install", "Patch0").has_value();

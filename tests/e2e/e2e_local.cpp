@@ -20,10 +20,6 @@ const std::string kRestart =
     "Windows must be restarted for the changes to take effect. Please restart Windows now.\r\n";
 const std::string kInvalidLine = "\r\n\aInvalid line or missing section in the installation profile\r\n";
 
-std::string profileWith(const std::string &body, int os = 7) {
-    return "[Patch]\nCondition0=Main," + std::to_string(os) + ",0,Tavro,root,x\n\n[Main]\n" + body;
-}
-
 std::string win(const std::string &rest) { return windowsDir() + "\\" + rest; }
 
 class Local : public ::testing::Test {

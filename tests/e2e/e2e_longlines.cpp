@@ -19,10 +19,6 @@ const std::string kComplete = "Patch update installation complete.\r\n";
 // Message 18 naming a line that is too long by its key.
 std::string overlong(const std::string &key) { return "\r\n\a" + message(18) + ": " + key + "\r\n"; }
 
-std::string profileWith(const std::string &body) {
-    return "[Patch]\nCondition0=Main,7,0,Tavro,root,x\n\n[Main]\n" + body;
-}
-
 std::string winIni(const std::string &name) { return windowsDir() + "\\" + name; }
 
 // `head`, filled with `fill` up to `at` characters, then `tail`, filled

@@ -19,12 +19,6 @@ namespace {
 const std::string kComplete = "Patch update installation complete.\r\n";
 const std::string kInvalid = "\r\n\aInvalid line or missing section in the installation profile\r\n";
 
-std::string profileWith(const std::string &body, const std::string &patchName = "") {
-    std::string p = "[Patch]\n";
-    if (!patchName.empty()) p += "Patch=" + patchName + "\n";
-    return p + "Condition0=MAIN,7,0,Tavro,root,x\n\n[MAIN]\n" + body;
-}
-
 
 bool plainStatus(DWORD code) { return code == 0 || code == 1 || code == 3010; }
 
@@ -61,7 +55,7 @@ TEST_F(Overlong, ProfileLinePast255CharactersIsRefusedAndItsRestIsNoLine) {
 TEST_F(Overlong, PatchNameLongerThanALineIsRecordedCutAndRecognisedNextTime) {
     installProduct("C:\\TAVRO", 1);
     const std::string name(300, 'P');
-    RunResult first = run(profileWith("", name));
+    RunResult first = run(profileWith("", 7, "Patch=" + name + "\n"));
     EXPECT_EQ(first.exitCode, 0u) << first.err;
     const auto system = readFile(windowsDir() + "\\TAVRO.INI").value_or("");
     // The profile line keeps 248 of the name's characters; its record line
@@ -70,7 +64,7 @@ TEST_F(Overlong, PatchNameLongerThanALineIsRecordedCutAndRecognisedNextTime) {
     EXPECT_NE(system.find("Patch0=" + cut + "\r\n"), std::string::npos) << system;
     EXPECT_EQ(system.find(cut + "P"), std::string::npos);
     // The second run finds the record and stops.
-    RunResult second = run(profileWith("", name));
+    RunResult second = run(profileWith("", 7, "Patch=" + name + "\n"));
     EXPECT_EQ(second.exitCode, 1u);
     EXPECT_EQ(second.err, "\r\n\aThis patch update is already installed.\r\n");
 }

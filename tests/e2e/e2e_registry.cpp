@@ -16,10 +16,6 @@ namespace {
 const std::string kComplete = "Patch update installation complete.\r\n";
 
 // A profile whose one condition set holds on Windows 98 and runs [Main].
-std::string profileWith(const std::string &body, int os = 7) {
-    return "[Patch]\nCondition0=Main," + std::to_string(os) + ",0,Tavro,root,x\n\n[Main]\n" + body;
-}
-
 std::string plainError(const std::string &text) { return "\r\n\a" + text + "\r\n"; }
 std::string keyError(const std::string &text, const std::string &path, const std::string &name) {
     return "\r\n\a" + text + ":\r\n\t" + path + "\\" + name + "\r\n";

@@ -62,6 +62,7 @@ class Process {
         CloseHandle(h_);
     }
     HANDLE handle() const { return h_; }
+    DWORD id() const { return h_ ? GetProcessId(h_) : 0; }
     bool valid() const { return h_ != nullptr; }
     // Exit code once it ended within `ms`, else STILL_ACTIVE.
     DWORD waitExit(DWORD ms) const {
@@ -317,7 +318,10 @@ TEST_F(RestarterBox, ShowsTheQuestionAndNoRequestsNothing) {
     // The box is nobody's child window and the prompter shows nothing else.
     EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
 
-    Sleep(500); // let it paint
+    // Painted: a redraw done now, and the box's thread through its queue.
+    RedrawWindow(box, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(box, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &ignored);
     const std::string shot = testExeDir() + "\\artifacts\\restarter-box.bmp";
     EXPECT_TRUE(saveScreen(shot)) << shot;
 
@@ -325,9 +329,9 @@ TEST_F(RestarterBox, ShowsTheQuestionAndNoRequestsNothing) {
     EXPECT_EQ(p.waitExit(15000), 0u);
     EXPECT_TRUE(waitFor([] { return FindWindowA("#32770", kCaption) == nullptr; }, 5000));
 
-    // Nothing was requested: the registered move is still waiting and the
-    // target is untouched, also a while later.
-    Sleep(3000);
+    // Nothing was requested: no restart the prompter started is under way,
+    // the registered move is still waiting and the target is untouched.
+    EXPECT_TRUE(e2e::waitForStartedPrograms(p.id()));
     ASSERT_EQ(e2e::pendingMoves().size(), 1u);
     EXPECT_EQ(e2e::readFile(dir_ + "\\TARGET.TXT").value_or(""), kOld);
     EXPECT_TRUE(e2e::exists(dir_ + "\\STAGED.TXT"));
@@ -354,7 +358,7 @@ TEST_F(RestarterBox, CloseAndCancelNeverRestart) {
             EXPECT_TRUE(waitFor([] { return FindWindowA("#32770", kCaption) == nullptr; }, 10000));
     }
     EXPECT_EQ(p.waitExit(15000), 0u);
-    Sleep(2000);
+    EXPECT_TRUE(e2e::waitForStartedPrograms(p.id()));
     EXPECT_EQ(e2e::pendingMoves().size(), 1u);
     EXPECT_EQ(e2e::readFile(dir_ + "\\TARGET.TXT").value_or(""), kOld);
     EXPECT_TRUE(e2e::exists(dir_ + "\\STAGED.TXT"));
@@ -535,7 +539,7 @@ TEST_P(RestartFlow, NoLeavesTheRegistrationForALaterRestart) {
 
     press(box, IDNO);
     EXPECT_EQ(prompter.waitExit(15000), 0u);
-    Sleep(3000);
+    EXPECT_TRUE(e2e::waitForStartedPrograms(prompter.id()));
     // Still registered, still the old file.
     expectRegistered(true);
     EXPECT_EQ(e2e::readFile(kDll).value_or(""), kOld);

@@ -74,7 +74,7 @@ const char *const kRegistrySettings = "SOFTWARE\\Korvek\\KorvekDSP\\TAVRO.INI";
 std::optional<std::string> waitForFile(const std::string &path, DWORD ms = 30000) {
     for (DWORD waited = 0; waited < ms; waited += 100) {
         if (exists(path)) {
-            Sleep(300); // let the writer finish
+            if (!waitUntilClosed(path)) return std::nullopt;
             return readFile(path);
         }
         Sleep(100);
@@ -736,7 +736,7 @@ TEST(StartupFailedProgram, NotStartedWhenNotInteractive) {
     EXPECT_EQ(r.exitCode, 1u);
     EXPECT_EQ(r.out, banner());
     EXPECT_EQ(r.err, "");
-    Sleep(1000);
+    EXPECT_TRUE(waitForStartedPrograms(r.processId));
     EXPECT_FALSE(exists(patch.path("FOLLOW.TXT")));
     // With the i switch it starts, with its own path as its one argument.
     r = runTavupd(patch, {"i"});

@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -170,6 +172,7 @@ RunResult runProgram(const std::string &exe, const std::vector<std::string> &arg
         WaitForSingleObject(pi.hProcess, 5000);
     }
     GetExitCodeProcess(pi.hProcess, &r.exitCode);
+    r.processId = pi.dwProcessId;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     r.out = readFile(outName).value_or("");
@@ -177,6 +180,43 @@ RunResult runProgram(const std::string &exe, const std::vector<std::string> &arg
     DeleteFileA(outName);
     DeleteFileA(errName);
     return r;
+}
+
+bool startedProgramRunning(DWORD processId) {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap == INVALID_HANDLE_VALUE) fail("process snapshot");
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32First(snap, &entry); more && !found; more = Process32Next(snap, &entry))
+        // Wine starts its desktop (explorer.exe) and console hosts on demand
+        // as children of the first program that needs them; they stay.
+        found = entry.th32ParentProcessID == processId && entry.th32ProcessID != processId &&
+                _stricmp(entry.szExeFile, "explorer.exe") != 0 && _stricmp(entry.szExeFile, "conhost.exe") != 0;
+    CloseHandle(snap);
+    return found;
+}
+
+bool waitForStartedPrograms(DWORD processId, DWORD ms) {
+    for (DWORD waited = 0;; waited += 50) {
+        if (!startedProgramRunning(processId)) return true;
+        if (waited >= ms) return false;
+        Sleep(50);
+    }
+}
+
+bool waitUntilClosed(const std::string &path, DWORD ms) {
+    for (DWORD waited = 0;; waited += 50) {
+        // Opening without sharing write access succeeds only when nobody
+        // holds the file open for writing.
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            return true;
+        }
+        if (waited >= ms) return false;
+        Sleep(50);
+    }
 }
 
 RunResult runTavupd(const PatchDir &patch, const std::vector<std::string> &args, const std::string &version,
@@ -550,6 +590,10 @@ std::string blob(const std::string &tag, size_t size) {
     }
     s.resize(size);
     return s;
+}
+
+std::string profileWith(const std::string &body, int os, const std::string &patchLines) {
+    return "[Patch]\n" + patchLines + "Condition0=Main," + std::to_string(os) + ",0,Tavro,root,x\n\n[Main]\n" + body;
 }
 
 std::string crlf(const std::string &text) {

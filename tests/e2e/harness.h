@@ -66,7 +66,21 @@ struct RunResult {
     std::string out; // standard output, bytes as written
     std::string err; // standard error, bytes as written
     bool timedOut = false;
+    DWORD processId = 0; // of the run, to find the programs it started
 };
+
+// Whether a program that the run with this process id started (its child
+// process) is still running. A run that started none, and whose started
+// programs have all ended, answers false.
+bool startedProgramRunning(DWORD processId);
+
+// Waits (at most ms) until the programs the run started have ended; false
+// when one still runs.
+bool waitForStartedPrograms(DWORD processId, DWORD ms = 30000);
+
+// Waits (at most ms) until no program has `path` open for writing any more;
+// false when one still does.
+bool waitUntilClosed(const std::string &path, DWORD ms = 10000);
 
 // Runs a program with the given arguments (quoted as needed), standard
 // output and error captured through files, in `cwd` (empty: the program's
@@ -144,6 +158,11 @@ std::vector<std::string> processedSections(const std::string &out);
 // Binary content of a given size, distinct per tag, so that a file cut
 // short or mixed from two versions never equals a whole one.
 std::string blob(const std::string &tag, size_t size);
+
+// An installation profile with one condition set - Windows version code
+// `os`, the product's root set - that runs section Main holding `body`;
+// `patchLines` go into [Patch] before the condition.
+std::string profileWith(const std::string &body, int os = 7, const std::string &patchLines = "");
 
 // Converts "\n" to "\r\n" (what a text-mode write produces).
 std::string crlf(const std::string &text);
