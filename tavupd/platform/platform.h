@@ -210,6 +210,12 @@ class Platform {
     // keeps it open for writing. Nothing removes it on failure: the caller
     // decides (see writeNew and copyNew for whole units).
     virtual Result<std::unique_ptr<Writer>> createNew(const std::string &path) = 0;
+    // How many changes to files and directories this platform has set out
+    // to make so far (created, written whole, copied, moved, replaced,
+    // removed, registered for the restart; successful or not; appends are
+    // not counted): equal counts at two moments mean this process changed
+    // no file in between.
+    virtual std::uint64_t fileChanges() const = 0;
 
     // ---- registry ----------------------------------------------------------
     // The key can be opened for reading (or for every access).

@@ -243,6 +243,7 @@ Result<std::unique_ptr<Reader>> Win32Platform::openRead(const std::string &path)
 }
 
 Result<std::unique_ptr<Writer>> Win32Platform::createNew(const std::string &path) {
+    ++fileChanges_;
     Result<std::unique_ptr<Writer>> r;
     const HANDLE h = calls_.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -289,6 +290,7 @@ Result<std::string> Win32Platform::readAll(const std::string &path) {
 }
 
 Code Win32Platform::writeNew(const std::string &path, const std::string &bytes, const std::optional<DosTime> &time) {
+    ++fileChanges_;
     const HANDLE h =
         calls_.CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return lastError();
@@ -303,6 +305,7 @@ Code Win32Platform::writeNew(const std::string &path, const std::string &bytes, 
 }
 
 CopyOutcome Win32Platform::copyNew(const std::string &source, const std::string &target) {
+    ++fileChanges_;
     CopyOutcome out;
     auto fail = [&out](Code code, CopyStage stage) {
         out.code = code;
@@ -350,16 +353,22 @@ CopyOutcome Win32Platform::copyNew(const std::string &source, const std::string 
 }
 
 Code Win32Platform::move(const std::string &from, const std::string &to) {
+    ++fileChanges_;
     return calls_.MoveFileA(from.c_str(), to.c_str()) ? kOk : lastError();
 }
 
 Code Win32Platform::replace(const std::string &from, const std::string &to) {
+    ++fileChanges_;
     return calls_.MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? kOk : lastError();
 }
 
-Code Win32Platform::remove(const std::string &path) { return calls_.DeleteFileA(path.c_str()) ? kOk : lastError(); }
+Code Win32Platform::remove(const std::string &path) {
+    ++fileChanges_;
+    return calls_.DeleteFileA(path.c_str()) ? kOk : lastError();
+}
 
 Code Win32Platform::makeDirectory(const std::string &path) {
+    ++fileChanges_;
     return calls_.CreateDirectoryA(path.c_str(), nullptr) ? kOk : lastError();
 }
 
@@ -382,6 +391,7 @@ Result<std::vector<DirEntry>> Win32Platform::list(const std::string &directory) 
 }
 
 Code Win32Platform::delayMove(const std::string &from, const std::optional<std::string> &to) {
+    ++fileChanges_;
     return calls_.MoveFileExA(from.c_str(), to ? to->c_str() : nullptr,
                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)
                ? kOk

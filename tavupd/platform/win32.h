@@ -78,6 +78,7 @@ class Win32Platform : public Platform {
     std::unique_ptr<Appender> openAppender(const std::string &path, bool truncate) override;
     Result<std::unique_ptr<Reader>> openRead(const std::string &path) override;
     Result<std::unique_ptr<Writer>> createNew(const std::string &path) override;
+    std::uint64_t fileChanges() const override { return fileChanges_; }
 
     Code regOpenable(Root root, const std::string &path, bool forWriting) override;
     Result<RegValue> regRead(Root root, const std::string &path, const std::string *name, std::size_t maxBytes,
@@ -101,6 +102,7 @@ class Win32Platform : public Platform {
 
   private:
     const Win32Calls &calls_;
+    std::uint64_t fileChanges_ = 0;
 };
 
 } // namespace platform
