@@ -182,6 +182,19 @@ template <typename Call> std::optional<std::string> askForPath(Call call) {
 
 } // namespace
 
+namespace {
+
+// GetFileAttributesExA of the running system, or null where it has none.
+// Looked up rather than imported, so that the program still starts there.
+decltype(Win32Calls::GetFileAttributesExA) systemGetFileAttributesEx() {
+    const HMODULE kernel = ::GetModuleHandleA("KERNEL32.DLL");
+    if (kernel == nullptr) return nullptr;
+    return reinterpret_cast<decltype(Win32Calls::GetFileAttributesExA)>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "GetFileAttributesExA")));
+}
+
+} // namespace
+
 const Win32Calls &realWin32Calls() {
     static const Win32Calls calls = {
         ::CreateFileA,      ::ReadFile,          ::WriteFile,          ::CloseHandle,      ::SetFilePointer,
@@ -191,6 +204,7 @@ const Win32Calls &realWin32Calls() {
         ::CreateProcessA,   ::GetModuleFileNameA, ::GetFullPathNameA,  ::GetShortPathNameA, ::RegOpenKeyExA,
         ::RegQueryValueExA, ::RegCreateKeyExA,   ::RegSetValueExA,     ::RegDeleteValueA,  ::RegDeleteKeyA,
         ::RegEnumKeyExA,    ::RegEnumValueA,     ::RegQueryInfoKeyA,   ::RegCloseKey,
+        systemGetFileAttributesEx(),
     };
     return calls;
 }
@@ -215,6 +229,21 @@ Result<FileInfo> Win32Platform::info(const std::string &path) {
     if (path.find_first_of("*?") != std::string::npos) {
         r.code = kInvalidName;
         return r;
+    }
+    // One question that opens nothing where the system can answer it.
+    if (calls_.GetFileAttributesExA != nullptr) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (calls_.GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+            r.value.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+            r.value.written = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                              data.ftLastWriteTime.dwLowDateTime;
+            r.value.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            r.value.readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+            return r;
+        }
+        r.code = lastError(kFileNotFound);
+        if (r.code != kCallNotImplemented) return r;
+        r.code = kOk;
     }
     WIN32_FIND_DATAA data{};
     FindHandle find(calls_, calls_.FindFirstFileA(path.c_str(), &data));

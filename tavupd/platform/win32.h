@@ -16,6 +16,8 @@ namespace platform {
 // The raw calls, with the signatures and meanings of the Win32 functions of
 // the same names. GetDosFileTime and SetDosFileTime read and set the last
 // write time of an open file as packed DOS date and time (local time).
+// GetFileAttributesExA may fail with ERROR_CALL_NOT_IMPLEMENTED: the caller
+// then asks the way the oldest systems answer.
 struct Win32Calls {
     HANDLE(WINAPI *CreateFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
     BOOL(WINAPI *ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
@@ -52,6 +54,9 @@ struct Win32Calls {
     LONG(WINAPI *RegQueryInfoKeyA)(HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
                                    LPDWORD, LPDWORD, PFILETIME);
     LONG(WINAPI *RegCloseKey)(HKEY);
+    // Null where the system has none (Windows 95, NT 3.51): it is looked up
+    // when the program runs, never imported.
+    BOOL(WINAPI *GetFileAttributesExA)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
 };
 
 // The table of the real functions.
