@@ -105,6 +105,7 @@ class Copy {
   private:
     void openSource();
     void probeDestination();
+    bool backUpOlderAtOnce(int backup);
     void backUpDestination();
     CopyResult place(int force);
     CopyResult deferCopy(CopyResult result, int force);
@@ -160,21 +161,33 @@ void Copy::probeDestination() {
     destStamp_ = text::dosTimeToCalendar(time.value.date, time.value.time);
 }
 
+// The usual install over an older file with a backup: the destination's
+// date is taken from its directory entry (nothing is opened) and the file
+// is moved to its backup name at once; a file that can be renamed is there
+// and not in use. False leaves every other case (no backup kept, a newer
+// file, an old backup in the way, a file in use) to the probe by opening.
+bool Copy::backUpOlderAtOnce(int backup) {
+    if (!backup || op_.pending) return false;
+    const platform::Result<platform::FileInfo> entry = op_.os().info(destination_);
+    if (!entry.ok() || entry.value.directory || !entry.value.writtenDos) return false;
+    const int64_t stamp = text::dosTimeToCalendar(entry.value.writtenDos->date, entry.value.writtenDos->time);
+    if (stamp >= sourceStamp_) return false;
+    const std::string backupName = backupNameOf(destination_);
+    if (backupName.size() > text::kPathMax || samePath(backupName, destination_)) return false;
+    if (op_.move(destination_, backupName) != platform::kOk) return false;
+    backupName_ = backupName;
+    backupMovedNow_ = true;
+    destExists_ = true;
+    destStamp_ = stamp;
+    return true;
+}
+
 void Copy::backUpDestination() {
     backupName_ = backupNameOf(destination_);
     if (samePath(backupName_, destination_)) {
         // The destination has its own backup name (X.OLD): no backup is
         // kept, for moving it onto itself would erase it.
         if (op_.debug()) op_.trace("\t\tNo Backup : ", destination_);
-        return;
-    }
-    // The destination is there (it was opened) and so is its directory: the
-    // usual case, no backup of that name yet, takes one rename, which fails
-    // when the name is taken. Anything else (an old backup to replace, a
-    // file in use) goes the way of any rename that replaces its destination.
-    if (!op_.pending && backupName_.size() <= text::kPathMax &&
-        op_.move(destination_, backupName_) == platform::kOk) {
-        backupMovedNow_ = true;
         return;
     }
     backupMovedNow_ = op_.renameWhole(destination_, backupName_, 1, 0);
@@ -195,9 +208,11 @@ CopyResult Copy::run(int force, int backup) {
     // A file copied onto itself is in place already; backing it up or
     // staging it would act on the source itself.
     if (samePath(source_, destination_)) return SameDate;
-    probeDestination();
+    if (!backUpOlderAtOnce(backup)) {
+        probeDestination();
+        if (backup && destExists_ && (destStamp_ < sourceStamp_ || force)) backUpDestination();
+    }
     const bool destOlder = destExists_ && destStamp_ < sourceStamp_;
-    if (backup && destExists_ && (destOlder || force)) backUpDestination();
     try {
         if (!force && destExists_ && !destOlder) return destStamp_ == sourceStamp_ ? SameDate : DestinationNewer;
         const CopyResult result = place(force);

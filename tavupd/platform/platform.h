@@ -77,6 +77,9 @@ struct FileInfo {
     std::uint64_t written = 0;
     bool directory = false;
     bool readOnly = false;
+    // The last write as packed DOS date and time (local time), as a Reader
+    // gives it; nothing when the time has no such form.
+    std::optional<DosTime> writtenDos;
 };
 
 struct DirEntry {

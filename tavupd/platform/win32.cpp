@@ -23,6 +23,16 @@ BOOL WINAPI setDosFileTime(HANDLE file, WORD dosDate, WORD dosTime) {
     return ::SetFileTime(file, nullptr, nullptr, &utc);
 }
 
+// A last-write time as packed DOS date and time (local time), as
+// getDosFileTime gives it for an open file.
+std::optional<DosTime> dosTimeOf(const FILETIME &utc) {
+    FILETIME local;
+    DosTime t;
+    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToDosDateTime(&local, &t.date, &t.time))
+        return std::nullopt;
+    return t;
+}
+
 // The error of the call that just failed; never 0, so that a failure is
 // never read as success.
 Code lastError(Code fallback = kAccessDenied) {
@@ -239,6 +249,7 @@ Result<FileInfo> Win32Platform::info(const std::string &path) {
                               data.ftLastWriteTime.dwLowDateTime;
             r.value.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             r.value.readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+            r.value.writtenDos = dosTimeOf(data.ftLastWriteTime);
             return r;
         }
         r.code = lastError(kFileNotFound);
@@ -256,6 +267,7 @@ Result<FileInfo> Win32Platform::info(const std::string &path) {
                       data.ftLastWriteTime.dwLowDateTime;
     r.value.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     r.value.readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    r.value.writtenDos = dosTimeOf(data.ftLastWriteTime);
     return r;
 }
 

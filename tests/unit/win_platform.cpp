@@ -158,11 +158,22 @@ TEST_F(PlatformInfo, SystemsWithoutGetFileAttributesExGiveTheSameAnswers) {
         EXPECT_EQ(old.value.written, now.value.written) << name;
         EXPECT_EQ(old.value.directory, now.value.directory) << name;
         EXPECT_EQ(old.value.readOnly, now.value.readOnly) << name;
+        EXPECT_EQ(old.value.writtenDos.has_value(), now.value.writtenDos.has_value()) << name;
+        if (old.value.writtenDos && now.value.writtenDos) {
+            EXPECT_EQ(old.value.writtenDos->date, now.value.writtenDos->date) << name;
+            EXPECT_EQ(old.value.writtenDos->time, now.value.writtenDos->time) << name;
+        }
     }
     const platform::Result<platform::FileInfo> file = platform::current().info(at("A.INI"));
     EXPECT_EQ(file.value.size, 777u);
     EXPECT_EQ(static_cast<long long>(file.value.written), asNumber(written));
     EXPECT_TRUE(file.value.readOnly);
+    // The DOS date and time are those a reader of the open file gets.
+    const platform::Result<platform::DosTime> opened = platform::current().readableTime(at("A.INI"));
+    ASSERT_TRUE(opened.ok());
+    ASSERT_TRUE(file.value.writtenDos.has_value());
+    EXPECT_EQ(file.value.writtenDos->date, opened.value.date);
+    EXPECT_EQ(file.value.writtenDos->time, opened.value.time);
 
     // There a fault of FindFirstFileA fails the question.
     fault::failCall(fault::Call::FindFirstFileA, 1, ERROR_NETWORK_BUSY);
