@@ -41,6 +41,19 @@ std::optional<std::string> targetPath(const Context &cx, const patch::IniAction 
     return path + *a.file;
 }
 
+// The run's profile of the INI file at `path`, opened (read) when no INI
+// action used it before. May throw what opening it throws.
+Profile &openIniFile(Context &cx, const std::string &path) {
+    std::string key = path;
+    for (char &c : key) c = text::upper(c);
+    const auto known = cx.iniFiles.find(key);
+    if (known != cx.iniFiles.end()) return *known->second;
+    std::unique_ptr<Profile> opened = std::make_unique<IniFile>(path, cx.changes);
+    Profile &file = *opened;
+    cx.iniFiles.emplace(std::move(key), std::move(opened));
+    return file;
+}
+
 void traceIni(Context &cx, const std::string &path, const patch::IniAction &a, const text::Field &value) {
     cx.report.trace("\tINI\n");
     cx.report.trace("\t\tfilename : %s\n", path.c_str());
@@ -79,12 +92,15 @@ Outcome runIni(Context &cx, const patch::IniAction &a) {
         open = cx.productIni;
     if (open) return change(*open, a, value);
 
-    std::unique_ptr<Profile> target;
+    std::unique_ptr<Profile> mirror;
+    Profile *target = nullptr;
     try {
-        if (registry)
-            target = std::make_unique<RegistryMirror>(*path, cx.changes);
-        else
-            target = std::make_unique<IniFile>(*path, cx.changes);
+        if (registry) {
+            mirror = std::make_unique<RegistryMirror>(*path, cx.changes);
+            target = mirror.get();
+        } else {
+            target = &openIniFile(cx, *path);
+        }
     } catch (const Error &) {
         cx.report.message(15, *path);
         return Outcome::failed();

@@ -16,7 +16,10 @@ Context::Context(const Machine &m, const Options &o, Reporter &r, change::Change
     files.tempDirectory = tempDirectory;
     files.debug = report.debug();
     files.changes = &changes;
+    files.sweptDirectories = &sweptDirectories;
 }
+
+Context::~Context() = default;
 
 std::optional<std::string> Context::directoryOf(patch::Location location) const {
     switch (location) {

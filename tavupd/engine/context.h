@@ -4,7 +4,10 @@
 // the reporter.
 #pragma once
 
+#include <map>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "engine/change.h"
@@ -46,6 +49,9 @@ struct Options {
 
 struct Context {
     Context(const Machine &machine, const Options &options, Reporter &report, change::ChangeSink &changes);
+    ~Context();
+    Context(const Context &) = delete;
+    Context &operator=(const Context &) = delete;
 
     const Machine &machine;
     const Options &options;
@@ -62,6 +68,12 @@ struct Context {
     // the path limit is refused when they are made).
     std::string archiveDirectory, tempDirectory;
     files::Setup files;
+    // The directories the run's copies swept of stray work files.
+    std::set<std::string> sweptDirectories;
+    // The INI files INI actions changed, by upper-cased path, kept open for
+    // the run: a file that still holds what this run saved last is not read
+    // again for the next change.
+    std::map<std::string, std::unique_ptr<Profile>> iniFiles;
 
     bool debug() const { return report.debug(); }
     // The force and backup fields' defaults: 1 when the setting is exactly 1.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <set>
 #include <stdexcept>
 
 #include "text/paths.h"
@@ -17,9 +18,16 @@ namespace {
 
 // Deletes the work files that copies cut short (a power failure) left in
 // the directory: such a file is never part of the product. A file that
-// cannot be deleted (another run is writing it) is left alone.
+// cannot be deleted (another run is writing it) is left alone. A directory
+// this run swept already is not listed again.
 void removeStrayWorkFiles(Operation &op, const std::string &directory) {
     if (text::joinPath(directory, "~C*").size() > text::kPathMax) return;
+    std::set<std::string> *swept = op.setup().sweptDirectories;
+    if (swept != nullptr) {
+        std::string key = directory;
+        for (char &c : key) c = text::upper(c);
+        if (!swept->insert(key).second) return;
+    }
     const auto entries = op.os().list(directory);
     if (!entries.ok()) return;
     for (const platform::DirEntry &entry : entries.value) {
@@ -97,12 +105,15 @@ class Copy {
   private:
     void openSource();
     void probeDestination();
+    bool backUpOlderAtOnce(int backup);
     void backUpDestination();
     CopyResult place(int force);
     CopyResult deferCopy(CopyResult result, int force);
     // Writes the copy under a work name and renames it into place. False
     // when the copy has to wait for the restart instead.
-    bool copyNow(const std::string &work);
+    bool copyNow();
+    // copyNow through the work name `work`; nothing when that name is taken.
+    std::optional<bool> copyThrough(const std::string &work);
     void restoreBackup();
 
     Operation &op_;
@@ -118,6 +129,8 @@ class Copy {
     platform::DosTime sourceTime_;
     int64_t sourceStamp_ = 0;
     bool destExists_ = false;
+    // The probe found no file of the destination's name.
+    bool destAbsent_ = false;
     int64_t destStamp_ = 0;
     // Whether this copy moved the original to its backup name at once; a
     // failure further on moves it back so that the user's file survives.
@@ -138,11 +151,35 @@ void Copy::openSource() {
 // A destination that cannot be opened for reading counts as absent.
 void Copy::probeDestination() {
     auto probe = op_.os().openRead(destination_);
-    if (!probe.ok()) return;
+    if (!probe.ok()) {
+        destAbsent_ = platform::isNotFound(probe.code);
+        return;
+    }
     destExists_ = true;
     const platform::Result<platform::DosTime> time = probe.value->time();
     if (!time.ok()) TVPFILE_RAISE(28, destination_);
     destStamp_ = text::dosTimeToCalendar(time.value.date, time.value.time);
+}
+
+// The usual install over an older file with a backup: the destination's
+// date is taken from its directory entry (nothing is opened) and the file
+// is moved to its backup name at once; a file that can be renamed is there
+// and not in use. False leaves every other case (no backup kept, a newer
+// file, an old backup in the way, a file in use) to the probe by opening.
+bool Copy::backUpOlderAtOnce(int backup) {
+    if (!backup || op_.pending) return false;
+    const platform::Result<platform::FileInfo> entry = op_.os().info(destination_);
+    if (!entry.ok() || entry.value.directory || !entry.value.writtenDos) return false;
+    const int64_t stamp = text::dosTimeToCalendar(entry.value.writtenDos->date, entry.value.writtenDos->time);
+    if (stamp >= sourceStamp_) return false;
+    const std::string backupName = backupNameOf(destination_);
+    if (backupName.size() > text::kPathMax || samePath(backupName, destination_)) return false;
+    if (op_.move(destination_, backupName) != platform::kOk) return false;
+    backupName_ = backupName;
+    backupMovedNow_ = true;
+    destExists_ = true;
+    destStamp_ = stamp;
+    return true;
 }
 
 void Copy::backUpDestination() {
@@ -171,9 +208,11 @@ CopyResult Copy::run(int force, int backup) {
     // A file copied onto itself is in place already; backing it up or
     // staging it would act on the source itself.
     if (samePath(source_, destination_)) return SameDate;
-    probeDestination();
+    if (!backUpOlderAtOnce(backup)) {
+        probeDestination();
+        if (backup && destExists_ && (destStamp_ < sourceStamp_ || force)) backUpDestination();
+    }
     const bool destOlder = destExists_ && destStamp_ < sourceStamp_;
-    if (backup && destExists_ && (destOlder || force)) backUpDestination();
     try {
         if (!force && destExists_ && !destOlder) return destStamp_ == sourceStamp_ ? SameDate : DestinationNewer;
         const CopyResult result = place(force);
@@ -190,20 +229,32 @@ CopyResult Copy::place(int force) {
     const bool destNewer = destExists_ && destStamp_ > sourceStamp_;
     const CopyResult result = !destExists_ ? Created : (destNewer ? ReplacedNewer : ReplacedOlder);
     // Never overwrite in place: a destination that is still there is
-    // replaced at the next start of Windows.
-    if (!knownAbsent(destination_)) return deferCopy(result, force);
+    // replaced at the next start of Windows. The probe's answer or the
+    // backup just made stand for a test here: should a file of the name
+    // appear meanwhile, the rename into place fails and the copy waits.
+    if (!destAbsent_ && !backupMovedNow_ && !knownAbsent(destination_)) return deferCopy(result, force);
 
     // The copy is written under a work name of its own in the destination's
     // directory and takes the destination's name only when it is complete,
     // so that a run cut short (a power failure) leaves no part of a file at
     // the destination; what such a run left there goes first.
     removeStrayWorkFiles(op_, destDir_);
-    const std::optional<std::string> work = tempNameFromTemplate(destDir_, kWorkTemplate, op_.os().processId());
-    if (!work || !copyNow(*work)) return deferCopy(result, force);
+    if (!copyNow()) return deferCopy(result, force);
     return result;
 }
 
-bool Copy::copyNow(const std::string &work) {
+bool Copy::copyNow() {
+    // The first work name that can be created exclusively.
+    const uint32_t pid = op_.os().processId();
+    for (std::size_t i = 0;; ++i) {
+        const std::optional<std::string> work = templateCandidate(destDir_, kWorkTemplate, pid, i);
+        if (!work) return false;
+        const std::optional<bool> done = copyThrough(*work);
+        if (done) return *done;
+    }
+}
+
+std::optional<bool> Copy::copyThrough(const std::string &work) {
     change::Change c;
     c.kind = change::Kind::FileCreated;
     c.path = destination_;
@@ -214,6 +265,8 @@ bool Copy::copyNow(const std::string &work) {
     auto made = op_.os().createNew(work);
     if (!made.ok()) {
         op_.sink().after(c, false);
+        // The name is taken: the next one is tried.
+        if (made.code == platform::kFileExists || made.code == platform::kAlreadyExists) return std::nullopt;
         // A directory that is not there is a failure of its own: a
         // registration could never be carried out.
         if (isNameError(made.code)) TVPFILE_RAISE(21, destination_);

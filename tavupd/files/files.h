@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,11 @@ struct Setup {
     std::string tempDirectory;
     bool debug = false; // trace lines in the result
     change::ChangeSink *changes = &change::noChanges();
+    // Directories whose stray work files (left by copies a power failure
+    // cut short) this run has removed already, upper-cased: the run's own
+    // copies leave none behind, so each directory is swept once per run.
+    // Null: every copy sweeps its directory.
+    std::set<std::string> *sweptDirectories = nullptr;
 };
 
 // The outcome of a copy, as its outcome line names it.
@@ -97,6 +103,10 @@ constexpr std::size_t kTransferBufferSize = 64u * 1024u;
 // fourth, sixth, seventh and eighth characters; none when all 27 candidates
 // exist or the path would be too long.
 std::optional<std::string> tempNameFromTemplate(const std::string &directory, const char *templ, std::uint32_t pid);
+// The `index`-th of those candidates (0 to 26), without testing whether it
+// exists; none past the last or when the path would be too long.
+std::optional<std::string> templateCandidate(const std::string &directory, const char *templ, std::uint32_t pid,
+                                             std::size_t index);
 
 // Template of the work names under which copies are written beside their
 // destination ("~C0k.h40"), and whether a file name is one of them.

@@ -19,24 +19,28 @@ bool oneOf(char c, const char *set) { return c != '\0' && std::strchr(set, text:
 
 } // namespace
 
-std::optional<std::string> tempNameFromTemplate(const std::string &directory, const char *templ, uint32_t pid) {
-    if (templ == nullptr || std::strlen(templ) != 8) return std::nullopt;
+std::optional<std::string> templateCandidate(const std::string &directory, const char *templ, uint32_t pid,
+                                             std::size_t index) {
+    if (templ == nullptr || std::strlen(templ) != 8 || index + 1 >= sizeof kThird) return std::nullopt;
 
     std::string name(templ);
     const uint32_t bits = pid & 0xFFFFFu;
+    name[2] = kThird[index];
     name[3] = kDigits[bits & 31u];
     name[4] = '.';
     name[5] = kDigits[(bits >> 5) & 31u];
     name[6] = kDigits[(bits >> 10) & 31u];
     name[7] = kDigits[(bits >> 15) & 31u];
+    std::string candidate = text::joinPath(directory, name);
+    if (candidate.size() > text::kPathMax) return std::nullopt;
+    return candidate;
+}
 
-    for (std::size_t i = 0; i + 1 < sizeof kThird; ++i) {
-        name[2] = kThird[i];
-        const std::string candidate = text::joinPath(directory, name);
-        if (candidate.size() > text::kPathMax) return std::nullopt;
-        if (!detail::exists(candidate)) return candidate;
+std::optional<std::string> tempNameFromTemplate(const std::string &directory, const char *templ, uint32_t pid) {
+    for (std::size_t i = 0;; ++i) {
+        std::optional<std::string> candidate = templateCandidate(directory, templ, pid, i);
+        if (!candidate || !detail::exists(*candidate)) return candidate;
     }
-    return std::nullopt;
 }
 
 bool isWorkFileName(const std::string &name) {

@@ -77,6 +77,9 @@ struct FileInfo {
     std::uint64_t written = 0;
     bool directory = false;
     bool readOnly = false;
+    // The last write as packed DOS date and time (local time), as a Reader
+    // gives it; nothing when the time has no such form.
+    std::optional<DosTime> writtenDos;
 };
 
 struct DirEntry {
@@ -210,6 +213,12 @@ class Platform {
     // keeps it open for writing. Nothing removes it on failure: the caller
     // decides (see writeNew and copyNew for whole units).
     virtual Result<std::unique_ptr<Writer>> createNew(const std::string &path) = 0;
+    // How many changes to files and directories this platform has set out
+    // to make so far (created, written whole, copied, moved, replaced,
+    // removed, registered for the restart; successful or not; appends are
+    // not counted): equal counts at two moments mean this process changed
+    // no file in between.
+    virtual std::uint64_t fileChanges() const = 0;
 
     // ---- registry ----------------------------------------------------------
     // The key can be opened for reading (or for every access).

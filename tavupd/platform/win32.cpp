@@ -25,6 +25,16 @@ BOOL WINAPI setDosFileTime(HANDLE file, WORD dosDate, WORD dosTime) {
     return ::SetFileTime(file, nullptr, nullptr, &utc);
 }
 
+// A last-write time as packed DOS date and time (local time), as
+// getDosFileTime gives it for an open file.
+std::optional<DosTime> dosTimeOf(const FILETIME &utc) {
+    FILETIME local;
+    DosTime t;
+    if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToDosDateTime(&local, &t.date, &t.time))
+        return std::nullopt;
+    return t;
+}
+
 // The error of the call that just failed; never 0, so that a failure is
 // never read as success.
 Code lastError(Code fallback = kAccessDenied) {
@@ -184,6 +194,19 @@ template <typename Call> std::optional<std::string> askForPath(Call call) {
 
 } // namespace
 
+namespace {
+
+// GetFileAttributesExA of the running system, or null where it has none.
+// Looked up rather than imported, so that the program still starts there.
+decltype(Win32Calls::GetFileAttributesExA) systemGetFileAttributesEx() {
+    const HMODULE kernel = ::GetModuleHandleA("KERNEL32.DLL");
+    if (kernel == nullptr) return nullptr;
+    return reinterpret_cast<decltype(Win32Calls::GetFileAttributesExA)>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "GetFileAttributesExA")));
+}
+
+} // namespace
+
 const Win32Calls &realWin32Calls() {
     static const Win32Calls calls = {
         ::CreateFileA,      ::ReadFile,          ::WriteFile,          ::CloseHandle,      ::SetFilePointer,
@@ -193,6 +216,7 @@ const Win32Calls &realWin32Calls() {
         ::CreateProcessA,   ::GetModuleFileNameA, ::GetFullPathNameA,  ::GetShortPathNameA, ::RegOpenKeyExA,
         ::RegQueryValueExA, ::RegCreateKeyExA,   ::RegSetValueExA,     ::RegDeleteValueA,  ::RegDeleteKeyA,
         ::RegEnumKeyExA,    ::RegEnumValueA,     ::RegQueryInfoKeyA,   ::RegCloseKey,
+        systemGetFileAttributesEx(),
     };
     return calls;
 }
@@ -218,6 +242,22 @@ Result<FileInfo> Win32Platform::info(const std::string &path) {
         r.code = kInvalidName;
         return r;
     }
+    // One question that opens nothing where the system can answer it.
+    if (calls_.GetFileAttributesExA != nullptr) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        if (calls_.GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+            r.value.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+            r.value.written = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                              data.ftLastWriteTime.dwLowDateTime;
+            r.value.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            r.value.readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+            r.value.writtenDos = dosTimeOf(data.ftLastWriteTime);
+            return r;
+        }
+        r.code = lastError(kFileNotFound);
+        if (r.code != kCallNotImplemented) return r;
+        r.code = kOk;
+    }
     WIN32_FIND_DATAA data{};
     FindHandle find(calls_, calls_.FindFirstFileA(path.c_str(), &data));
     if (!find.valid()) {
@@ -229,6 +269,7 @@ Result<FileInfo> Win32Platform::info(const std::string &path) {
                       data.ftLastWriteTime.dwLowDateTime;
     r.value.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     r.value.readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    r.value.writtenDos = dosTimeOf(data.ftLastWriteTime);
     return r;
 }
 
@@ -245,6 +286,7 @@ Result<std::unique_ptr<Reader>> Win32Platform::openRead(const std::string &path)
 }
 
 Result<std::unique_ptr<Writer>> Win32Platform::createNew(const std::string &path) {
+    ++fileChanges_;
     Result<std::unique_ptr<Writer>> r;
     const HANDLE h = calls_.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -291,6 +333,7 @@ Result<std::string> Win32Platform::readAll(const std::string &path) {
 }
 
 Code Win32Platform::writeNew(const std::string &path, const std::string &bytes, const std::optional<DosTime> &time) {
+    ++fileChanges_;
     const HANDLE h =
         calls_.CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return lastError();
@@ -305,6 +348,7 @@ Code Win32Platform::writeNew(const std::string &path, const std::string &bytes, 
 }
 
 CopyOutcome Win32Platform::copyNew(const std::string &source, const std::string &target) {
+    ++fileChanges_;
     CopyOutcome out;
     auto fail = [&out](Code code, CopyStage stage) {
         out.code = code;
@@ -352,16 +396,22 @@ CopyOutcome Win32Platform::copyNew(const std::string &source, const std::string 
 }
 
 Code Win32Platform::move(const std::string &from, const std::string &to) {
+    ++fileChanges_;
     return calls_.MoveFileA(from.c_str(), to.c_str()) ? kOk : lastError();
 }
 
 Code Win32Platform::replace(const std::string &from, const std::string &to) {
+    ++fileChanges_;
     return calls_.MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? kOk : lastError();
 }
 
-Code Win32Platform::remove(const std::string &path) { return calls_.DeleteFileA(path.c_str()) ? kOk : lastError(); }
+Code Win32Platform::remove(const std::string &path) {
+    ++fileChanges_;
+    return calls_.DeleteFileA(path.c_str()) ? kOk : lastError();
+}
 
 Code Win32Platform::makeDirectory(const std::string &path) {
+    ++fileChanges_;
     return calls_.CreateDirectoryA(path.c_str(), nullptr) ? kOk : lastError();
 }
 
@@ -382,6 +432,7 @@ Result<std::vector<DirEntry>> Win32Platform::list(const std::string &directory) 
 }
 
 Code Win32Platform::delayMove(const std::string &from, const std::optional<std::string> &to) {
+    ++fileChanges_;
     return calls_.MoveFileExA(from.c_str(), to ? to->c_str() : nullptr,
                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)
                ? kOk

@@ -16,6 +16,8 @@ namespace platform {
 // The raw calls, with the signatures and meanings of the Win32 functions of
 // the same names. GetDosFileTime and SetDosFileTime read and set the last
 // write time of an open file as packed DOS date and time (local time).
+// GetFileAttributesExA may fail with ERROR_CALL_NOT_IMPLEMENTED: the caller
+// then asks the way the oldest systems answer.
 struct Win32Calls {
     HANDLE(WINAPI *CreateFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
     BOOL(WINAPI *ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
@@ -52,6 +54,9 @@ struct Win32Calls {
     LONG(WINAPI *RegQueryInfoKeyA)(HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
                                    LPDWORD, LPDWORD, PFILETIME);
     LONG(WINAPI *RegCloseKey)(HKEY);
+    // Null where the system has none (Windows 95, NT 3.51): it is looked up
+    // when the program runs, never imported.
+    BOOL(WINAPI *GetFileAttributesExA)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
 };
 
 // The table of the real functions.
@@ -78,6 +83,7 @@ class Win32Platform : public Platform {
     std::unique_ptr<Appender> openAppender(const std::string &path, bool truncate) override;
     Result<std::unique_ptr<Reader>> openRead(const std::string &path) override;
     Result<std::unique_ptr<Writer>> createNew(const std::string &path) override;
+    std::uint64_t fileChanges() const override { return fileChanges_; }
 
     Code regOpenable(Root root, const std::string &path, bool forWriting) override;
     Result<RegValue> regRead(Root root, const std::string &path, const std::string *name, std::size_t maxBytes,
@@ -101,6 +107,7 @@ class Win32Platform : public Platform {
 
   private:
     const Win32Calls &calls_;
+    std::uint64_t fileChanges_ = 0;
 };
 
 } // namespace platform

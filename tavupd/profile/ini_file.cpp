@@ -2,7 +2,9 @@
 // through the platform.
 #include "profile/profile.h"
 
+#include <cstdint>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include "platform/platform.h"
@@ -78,6 +80,17 @@ struct IniFile::Impl {
     bool present = false;
     // The table holds what the file held at the last read or save.
     bool known = false;
+    // The size and last-write time of the content this profile saved last
+    // (taken from its own finished temporary file, before that replaced the
+    // original), and the platform's count of file changes right after the
+    // save. While both still hold, no one changed the file since: not this
+    // process (the count) and, as far as any change test can tell, no one
+    // else (the stamp), so the file need not be read again.
+    std::optional<platform::FileInfo> saved;
+    std::uint64_t changesAfterSave = 0;
+    // What the change test found just now: stands for the attribute test
+    // of the save that follows.
+    std::optional<platform::Attributes> tested;
 };
 
 IniFile::IniFile(const std::string &path, change::ChangeSink &changes)
@@ -89,7 +102,24 @@ IniFile::IniFile(const std::string &path, change::ChangeSink &changes)
 // file that was replaced or erased after the last change stays as it is.
 IniFile::~IniFile() = default;
 
+bool IniFile::unchangedSinceSave() {
+    impl_->tested.reset();
+    if (!impl_->known || !impl_->saved) return false;
+    platform::Platform &os = platform::current();
+    if (os.fileChanges() != impl_->changesAfterSave) return false;
+    const platform::Result<platform::FileInfo> now = os.info(path_);
+    if (!now.ok() || now.value.directory || now.value.size != impl_->saved->size ||
+        now.value.written != impl_->saved->written)
+        return false;
+    platform::Attributes attributes;
+    attributes.readOnly = now.value.readOnly;
+    impl_->tested = attributes;
+    return true;
+}
+
 bool IniFile::reload() {
+    if (unchangedSinceSave()) return true;
+    impl_->saved.reset();
     // The whole file as bytes, compared with what the table was made of:
     // any change by another writer, whatever it did to the file's size and
     // time, is seen.
@@ -128,8 +158,11 @@ void IniFile::save() {
     // match the table: a save that fails leaves the next operation to read
     // the file again.
     impl_->known = false;
+    impl_->saved.reset();
     platform::Platform &os = platform::current();
-    const platform::Attributes attributes = os.attributes(path_);
+    std::optional<platform::Attributes> tested;
+    tested.swap(impl_->tested);
+    const platform::Attributes attributes = tested ? *tested : os.attributes(path_);
     if (attributes.exists() && (attributes.readOnly || attributes.directory)) cannotWrite(path_, __LINE__);
 
     // Every line with its own line end: the whole content in one write.
@@ -146,6 +179,9 @@ void IniFile::save() {
     // replaced once all of it has been written.
     const std::string temp = writeTempFile(path_, bytes);
     if (temp.empty()) cannotWrite(path_, __LINE__);
+    // The stamp of the new content, taken while the file is still this
+    // profile's own: the rename keeps it.
+    const platform::Result<platform::FileInfo> stamp = os.info(temp);
     if (!replaceWith(temp, path_)) {
         os.remove(temp);
         cannotWrite(path_, __LINE__);
@@ -153,6 +189,14 @@ void IniFile::save() {
     impl_->disk.swap(bytes);
     impl_->present = true;
     impl_->known = true;
+    // A last-write time in whole seconds may come from a file system that
+    // keeps no finer times (FAT keeps two seconds): another write of the
+    // same size could well get the same stamp there, so it is not trusted.
+    constexpr std::uint64_t kSecond = 10000000; // in 100 ns units
+    if (stamp.ok() && stamp.value.size == impl_->disk.size() && stamp.value.written % kSecond != 0) {
+        impl_->saved = stamp.value;
+        impl_->changesAfterSave = os.fileChanges();
+    }
 }
 
 template <typename Edit> void IniFile::change(const change::Change &description, Edit edit) {

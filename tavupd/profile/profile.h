@@ -51,10 +51,11 @@ class Profile {
     change::ChangeSink &changes_;
 };
 
-// An INI file. Every read sees the file as it is now (it is read again when
-// its bytes changed), every change is made to the file as it is now and
-// saved at once through a file of its own and a replacing rename, so the
-// file is never left half written. Nothing is written on release.
+// An INI file. Every read sees the file as it is now (it is read again
+// unless it is known to hold what this profile saved last), every change
+// is made to the file as it is now and saved at once through a file of its
+// own and a replacing rename, so the file is never left half written.
+// Nothing is written on release.
 class IniFile : public Profile {
   public:
     // Reads the file (a missing file gives an empty table). Paths are kept
@@ -76,8 +77,13 @@ class IniFile : public Profile {
 
   private:
     struct Impl;
-    // Reads the file and takes its content when it is not what the table
-    // was made of. False when the file is there but cannot be read.
+    // Whether the file still holds what this profile saved last: its size
+    // and last-write time are those of that save, and this process changed
+    // no file since.
+    bool unchangedSinceSave();
+    // Reads the file (unless it is unchanged since this profile saved it)
+    // and takes its content when it is not what the table was made of.
+    // False when the file is there but cannot be read.
     bool reload();
     void save();
     // Reads the file for a change; Error 21 when it cannot be read.

@@ -127,6 +127,17 @@ DWORD WINAPI getFileAttributes(LPCSTR name) {
     return real().GetFileAttributesA(name);
 }
 
+// As the system answers; ERROR_CALL_NOT_IMPLEMENTED where it has no such
+// call.
+BOOL WINAPI getFileAttributesEx(LPCSTR name, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
+    if (!pass(Call::GetFileAttributesExA)) return FALSE;
+    if (real().GetFileAttributesExA == nullptr) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    return real().GetFileAttributesExA(name, level, data);
+}
+
 BOOL WINAPI createDirectory(LPCSTR name, LPSECURITY_ATTRIBUTES sa) {
     if (!pass(Call::CreateDirectoryA)) return FALSE;
     return real().CreateDirectoryA(name, sa);
@@ -275,7 +286,7 @@ const platform::Win32Calls &faultCalls() {
         getWindowsDirectory, getVersionEx,  getCurrentProcessId, getEnvironmentVariable, createProcess,
         getModuleFileName, getFullPathName, getShortPathName,   regOpenKeyEx,      regQueryValueEx,
         regCreateKeyEx,   regSetValueEx,    regDeleteValue,     regDeleteKey,      regEnumKeyEx,
-        regEnumValue,     regQueryInfoKey,  regCloseKey,
+        regEnumValue,     regQueryInfoKey,  regCloseKey,       getFileAttributesEx,
     };
     return calls;
 }

@@ -46,7 +46,8 @@ namespace fault {
     X(RegEnumKeyExA)                                                                                                   \
     X(RegEnumValueA)                                                                                                   \
     X(RegQueryInfoKeyA)                                                                                                \
-    X(RegCloseKey)
+    X(RegCloseKey)                                                                                                     \
+    X(GetFileAttributesExA)
 
 enum class Call {
 #define TAVUPD_FAULT_ENUM(name) name,

@@ -99,6 +99,27 @@ TEST_F(IniChanges, IniFileReplacedAfterAnEditStaysAsInstalled) {
     EXPECT_EQ(readFile(kProductIni), std::optional<std::string>("[Settings]\r\nHelpFile=X\r\nFresh=1\r\n"));
 }
 
+// An INI file that several lines edit stays open for the run; a line that
+// replaces it in between (here with a file of the very same size) makes the
+// next edit start from the file as it is then.
+TEST_F(IniChanges, IniFileReplacedBetweenEditsIsReadAgain) {
+    installProduct("C:\\TAVRO", 0);
+    const std::string app = "C:\\TAVRO\\APP.INI";
+    writeFile(app, "[A]\r\nk=1\r\n");
+    const std::string installed = "[A]\r\nk=9\r\nz=7\r\n"; // the size of the file after INI2
+    patch().writeFile("APP.INI", installed);
+    setDosTime(patch().path("APP.INI"), dosDate(2011, 1, 1), dosTime(1, 1, 2));
+    RunResult r = run(profileWith("INI1=TAVRO,APP.INI,A,k,2\n"
+                                  "INI2=TAVRO,APP.INI,A,m,3\n"
+                                  "FILE1=TAVRO,APP.INI,,,1\n"
+                                  "INI3=TAVRO,APP.INI,A,n,4\n"
+                                  "INI4=TAVRO,APP.INI,B,o,5\n"));
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(readFile("C:\\TAVRO\\APP.OLD"), std::optional<std::string>("[A]\r\nk=2\r\nm=3\r\n"));
+    EXPECT_EQ(readFile(app), std::optional<std::string>("[A]\r\nk=9\r\nz=7\r\nn=4\r\n\r\n[B]\r\no=5\r\n"));
+}
+
 TEST_F(IniChanges, ErasedIniFileIsNotRecreated) {
     installProduct("C:\\TAVRO", 0);
     writeFile(kProductIni, "[Settings]\r\nHelpFile=OLD\r\n");

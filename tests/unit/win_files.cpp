@@ -22,6 +22,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -832,6 +833,41 @@ TEST_F(FileOps, WorkFilesLeftByAnInterruptedCopyAreRemoved) {
         EXPECT_EQ(readBytes(dst + "\\" + kept), "a user's file") << kept;
     EXPECT_TRUE(exists(dst + "\\~Cak.h40"));
     EXPECT_EQ(readBytes(dst + "\\X.DLL"), "x");
+}
+
+// A run sweeps each directory once, with its first copy into it (the run's
+// own copies leave no work files); a work name taken after that is passed
+// over, never written into. The next run sweeps again.
+TEST_F(FileOps, RunSweepsEachDirectoryOnceAndPassesOverTakenWorkNames) {
+    std::set<std::string> swept;
+    files::Setup run = setupOf(&cfg, tmp.c_str());
+    run.sweptDirectories = &swept;
+    for (const char *name : {"X.DLL", "Y.DLL", "Z.DLL"}) writeBytes(src + "\\" + name, name);
+    writeBytes(dst + "\\~C0k.h40", "part of a copy");
+    writeBytes(win + "\\~Czv.000", "part of a copy");
+
+    EXPECT_EQ(finish(files::copy(run, src + "\\X.DLL", dst + "\\X.DLL", 0, 1), &cfg), Created);
+    EXPECT_FALSE(exists(dst + "\\~C0k.h40"));
+    EXPECT_TRUE(exists(win + "\\~Czv.000")); // no copy went there yet
+
+    const std::optional<std::string> first =
+        files::templateCandidate(dst, files::kWorkTemplate, GetCurrentProcessId(), 0);
+    ASSERT_TRUE(first.has_value());
+    ASSERT_TRUE(files::isWorkFileName(first->substr(dst.size() + 1)));
+    writeBytes(*first, "another program's");
+    EXPECT_EQ(finish(files::copy(run, src + "\\Y.DLL", dst + "\\Y.DLL", 0, 1), &cfg), Created);
+    EXPECT_EQ(readBytes(dst + "\\Y.DLL"), "Y.DLL");
+    EXPECT_EQ(readBytes(*first), "another program's");
+
+    EXPECT_EQ(finish(files::copy(run, src + "\\Z.DLL", win + "\\Z.DLL", 0, 1), &cfg), Created);
+    EXPECT_FALSE(exists(win + "\\~Czv.000"));
+    EXPECT_EQ(readBytes(win + "\\Z.DLL"), "Z.DLL");
+
+    std::set<std::string> nextRunSwept;
+    run.sweptDirectories = &nextRunSwept;
+    EXPECT_EQ(finish(files::copy(run, src + "\\Y.DLL", dst + "\\W.DLL", 0, 0), &cfg), Created);
+    EXPECT_FALSE(exists(*first));
+    EXPECT_EQ(readBytes(dst + "\\W.DLL"), "Y.DLL");
 }
 
 // ---- renameFile --------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // Operations of the Win32 platform that do more than forward one Win32
 // call, under Wine.
 #include "platform/platform.h"
+#include "platform/win32.h"
 #include "testing/fault.h"
 
 #include <windows.h>
@@ -124,10 +125,59 @@ TEST_F(PlatformInfo, ADirectoryIsAnEntryToo) {
 
 TEST_F(PlatformInfo, AnArmedFaultFailsTheCall) {
     writeFile(at("A.INI"), "[A]\r\n", fileTime(2001, 1, 1, 0));
-    fault::failCall(fault::Call::FindFirstFileA, 2, ERROR_NETWORK_BUSY);
+    // This system answers with GetFileAttributesExA.
+    fault::failCall(fault::Call::GetFileAttributesExA, 2, ERROR_NETWORK_BUSY);
     EXPECT_TRUE(platform::current().info(at("A.INI")).ok());
     const platform::Result<platform::FileInfo> r = platform::current().info(at("A.INI"));
     EXPECT_FALSE(r.ok());
     EXPECT_EQ(r.code, static_cast<platform::Code>(ERROR_NETWORK_BUSY));
     EXPECT_TRUE(fault::faultFired());
+}
+
+// Windows 95 and NT 3.51 have no GetFileAttributesExA: there info() asks
+// FindFirstFileA, and must give the same answers.
+TEST_F(PlatformInfo, SystemsWithoutGetFileAttributesExGiveTheSameAnswers) {
+    const FILETIME written = fileTime(1998, 3, 4, 20);
+    writeFile(at("A.INI"), std::string(777, 'x'), written);
+    ASSERT_TRUE(::CreateDirectoryA(at("SUB").c_str(), nullptr));
+    ASSERT_TRUE(::SetFileAttributesA(at("A.INI").c_str(), FILE_ATTRIBUTE_READONLY));
+
+    platform::Win32Calls oldest = fault::faultCalls();
+    oldest.GetFileAttributesExA = nullptr;
+    platform::Win32Platform oldSystem(oldest);
+    const std::string names[] = {at("A.INI"), at("SUB"), at("MISSING.INI"), kDir + "\\NODIR\\A.INI", at("*.INI")};
+    for (const std::string &name : names) {
+        const platform::Result<platform::FileInfo> now = platform::current().info(name);
+        platform::Result<platform::FileInfo> old;
+        {
+            platform::Install on(oldSystem);
+            old = platform::current().info(name);
+        }
+        EXPECT_EQ(old.code, now.code) << name;
+        EXPECT_EQ(old.value.size, now.value.size) << name;
+        EXPECT_EQ(old.value.written, now.value.written) << name;
+        EXPECT_EQ(old.value.directory, now.value.directory) << name;
+        EXPECT_EQ(old.value.readOnly, now.value.readOnly) << name;
+        EXPECT_EQ(old.value.writtenDos.has_value(), now.value.writtenDos.has_value()) << name;
+        if (old.value.writtenDos && now.value.writtenDos) {
+            EXPECT_EQ(old.value.writtenDos->date, now.value.writtenDos->date) << name;
+            EXPECT_EQ(old.value.writtenDos->time, now.value.writtenDos->time) << name;
+        }
+    }
+    const platform::Result<platform::FileInfo> file = platform::current().info(at("A.INI"));
+    EXPECT_EQ(file.value.size, 777u);
+    EXPECT_EQ(static_cast<long long>(file.value.written), asNumber(written));
+    EXPECT_TRUE(file.value.readOnly);
+    // The DOS date and time are those a reader of the open file gets.
+    const platform::Result<platform::DosTime> opened = platform::current().readableTime(at("A.INI"));
+    ASSERT_TRUE(opened.ok());
+    ASSERT_TRUE(file.value.writtenDos.has_value());
+    EXPECT_EQ(file.value.writtenDos->date, opened.value.date);
+    EXPECT_EQ(file.value.writtenDos->time, opened.value.time);
+
+    // There a fault of FindFirstFileA fails the question.
+    fault::failCall(fault::Call::FindFirstFileA, 1, ERROR_NETWORK_BUSY);
+    platform::Install on(oldSystem);
+    EXPECT_EQ(platform::current().info(at("A.INI")).code, static_cast<platform::Code>(ERROR_NETWORK_BUSY));
+    ::SetFileAttributesA(at("A.INI").c_str(), FILE_ATTRIBUTE_NORMAL);
 }

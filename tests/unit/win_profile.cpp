@@ -2,6 +2,7 @@
 #include "harness.h"
 #include "testing/fault.h"
 #include "text/error.h"
+#include "platform/platform.h"
 #include "profile/profile.h"
 
 #include <gtest/gtest.h>
@@ -330,6 +331,42 @@ TEST_F(ProfileFile, EditsAreMadeToTheFileAsItIsNow) {
     writeBytes(ini, "[A]\r\nk=newest\r\n");
     p.reset();
     EXPECT_EQ(readBytes(ini).value(), "[A]\r\nk=newest\r\n");
+}
+
+// A file this profile saved last is not read again while it still holds
+// what was saved; but a change made by this process (another part of the
+// run) counts even when the file keeps the very same size and time.
+TEST_F(ProfileFile, ChangeByThisRunWithTheSameSizeAndTimeIsSeen) {
+    platform::Platform &os = platform::current();
+    IniFile p(ini);
+    p.set("A", "k", "mine");
+    p.set("A", "j", "1");
+    ASSERT_EQ(readBytes(ini).value(), "[A]\r\nk=mine\r\nj=1\r\n");
+    const platform::Result<platform::FileInfo> saved = os.info(ini);
+    ASSERT_TRUE(saved.ok());
+
+    ASSERT_EQ(os.writeNew(at("OTHER.TMP"), "[A]\r\nk=them\r\nj=1\r\n"), platform::kOk);
+    ASSERT_EQ(os.replace(at("OTHER.TMP"), ini), platform::kOk);
+    FILETIME same{};
+    same.dwLowDateTime = static_cast<DWORD>(saved.value.written);
+    same.dwHighDateTime = static_cast<DWORD>(saved.value.written >> 32);
+    HANDLE h = ::CreateFileA(ini.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(::SetFileTime(h, nullptr, nullptr, &same));
+    ::CloseHandle(h);
+    const platform::Result<platform::FileInfo> now = os.info(ini);
+    ASSERT_TRUE(now.ok());
+    ASSERT_EQ(now.value.size, saved.value.size);
+    ASSERT_EQ(now.value.written, saved.value.written);
+
+    EXPECT_EQ(p.getString("A", "k", "d"), "them");
+    p.set("A", "n", "2");
+    EXPECT_EQ(readBytes(ini).value(), "[A]\r\nk=them\r\nj=1\r\nn=2\r\n");
+
+    // An erase by the run is seen as well: the next edit makes a file of it alone.
+    ASSERT_EQ(os.remove(ini), platform::kOk);
+    p.set("B", "x", "y");
+    EXPECT_EQ(readBytes(ini).value(), "[B]\r\nx=y\r\n");
 }
 
 TEST_F(ProfileFile, ErasedFileIsNotRecreatedOnRelease) {
