@@ -44,7 +44,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     fi
 fi
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
-  for n in $(seq 90 120); do
+  for n in $(seq 90 150); do
+    # A lock whose server has gone (killed, not ended) holds the number
+    # for nobody: clear it rather than run out of numbers.
+    if [ -e "/tmp/.X$n-lock" ] && ! kill -0 "$(tr -d ' ' <"/tmp/.X$n-lock" 2>/dev/null)" 2>/dev/null; then
+      rm -f "/tmp/.X$n-lock" "/tmp/.X11-unix/X$n" 2>/dev/null || true
+    fi
     if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
       Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
       XVFB_PID=$!
@@ -53,6 +58,10 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
       break
     fi
   done
+  if ! xdpyinfo >/dev/null 2>&1; then
+    echo "error: no X display for the message-box tests (Xvfb could not be started)" >&2
+    exit 1
+  fi
 fi
 # Keep the Wine server up between the test programs, and start Wine's own
 # services now, with their output away from ours: a service started by the
