@@ -45,6 +45,15 @@ Code lastError(Code fallback = kAccessDenied) {
 // Registry answers are their own error numbers.
 Code regCode(LONG rc) { return static_cast<Code>(rc); }
 
+// A registry read that failed at `stage`: the error as the result's code and,
+// when asked for, the stage.
+template <class T> Result<T> regFailed(LONG rc, RegStage stage, RegStage *failedAt) {
+    Result<T> r;
+    r.code = regCode(rc);
+    if (failedAt) *failedAt = stage;
+    return r;
+}
+
 HKEY rootKey(Root root) {
     switch (root) {
     case Root::LocalMachine: return HKEY_LOCAL_MACHINE;
@@ -113,6 +122,10 @@ class RegKey {
     const Win32Calls &calls_;
     HKEY k_ = nullptr;
 };
+
+LONG openForReading(const Win32Calls &calls, HKEY root, const std::string &path, RegKey &key) {
+    return calls.RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put());
+}
 
 // ---- open files ----------------------------------------------------------------
 
@@ -463,14 +476,9 @@ Code Win32Platform::regOpenable(Root root, const std::string &path, bool forWrit
 
 Result<RegValue> Win32Platform::regRead(Root root, const std::string &path, const std::string *name,
                                         std::size_t maxBytes, RegStage *failedAt) {
-    Result<RegValue> r;
-    auto fail = [&](LONG rc, RegStage stage) {
-        r.code = regCode(rc);
-        if (failedAt) *failedAt = stage;
-        return r;
-    };
+    auto fail = [failedAt](LONG rc, RegStage stage) { return regFailed<RegValue>(rc, stage, failedAt); };
     RegKey key(calls_);
-    const LONG opened = calls_.RegOpenKeyExA(rootKey(root), path.c_str(), 0, KEY_READ, key.put());
+    const LONG opened = openForReading(calls_, rootKey(root), path, key);
     if (opened != ERROR_SUCCESS) return fail(opened, RegStage::Open);
     const char *valueName = name ? name->c_str() : nullptr;
     DWORD size = 0;
@@ -488,9 +496,9 @@ Result<RegValue> Win32Platform::regRead(Root root, const std::string &path, cons
                                              reinterpret_cast<BYTE *>(data.empty() ? nullptr : &data[0]), &size);
     if (got != ERROR_SUCCESS) return fail(got, RegStage::Read);
     data.resize(std::min<std::size_t>(size, data.size()));
-    r.value.type = type;
-    r.value.data = std::move(data);
     if (failedAt) *failedAt = RegStage::None;
+    Result<RegValue> r;
+    r.value = RegValue{type, std::move(data)};
     return r;
 }
 
@@ -520,15 +528,10 @@ RegOutcome Win32Platform::regDeleteValue(Root root, const std::string &path, con
 }
 
 Result<std::vector<std::string>> Win32Platform::regSubkeys(Root root, const std::string &path, RegStage *failedAt) {
+    auto fail = [failedAt](LONG rc, RegStage stage) { return regFailed<std::vector<std::string>>(rc, stage, failedAt); };
     Result<std::vector<std::string>> r;
-    auto fail = [&](LONG rc, RegStage stage) {
-        r.code = regCode(rc);
-        r.value.clear();
-        if (failedAt) *failedAt = stage;
-        return r;
-    };
     RegKey key(calls_);
-    const LONG opened = calls_.RegOpenKeyExA(rootKey(root), path.c_str(), 0, KEY_READ, key.put());
+    const LONG opened = openForReading(calls_, rootKey(root), path, key);
     if (opened != ERROR_SUCCESS) return fail(opened, RegStage::Open);
     DWORD count = 0;
     const LONG queried = calls_.RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr,
@@ -550,15 +553,10 @@ Result<std::vector<std::string>> Win32Platform::regSubkeys(Root root, const std:
 
 Result<std::vector<RegNamedValue>> Win32Platform::regValues(Root root, const std::string &path,
                                                             RegStage *failedAt) {
+    auto fail = [failedAt](LONG rc, RegStage stage) { return regFailed<std::vector<RegNamedValue>>(rc, stage, failedAt); };
     Result<std::vector<RegNamedValue>> r;
-    auto fail = [&](LONG rc, RegStage stage) {
-        r.code = regCode(rc);
-        r.value.clear();
-        if (failedAt) *failedAt = stage;
-        return r;
-    };
     RegKey key(calls_);
-    const LONG opened = calls_.RegOpenKeyExA(rootKey(root), path.c_str(), 0, KEY_READ, key.put());
+    const LONG opened = openForReading(calls_, rootKey(root), path, key);
     if (opened != ERROR_SUCCESS) return fail(opened, RegStage::Open);
     DWORD count = 0, nameMax = 0, dataMax = 0;
     const LONG queried = calls_.RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
