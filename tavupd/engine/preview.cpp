@@ -224,6 +224,55 @@ void Report::finish(const Ending &ending) {
     close();
 }
 
+void Report::note(const std::string &text) {
+    close();
+    open(Part::Run, 0, std::string());
+    add(text);
+    close();
+}
+
+// ---- what the run tells as its observer ------------------------------------------------
+
+void Report::conditionTested(int line, const std::string &key, bool holds, const std::string &section,
+                             const std::string &why) {
+    if (holds)
+        conditionHolds(line, key, section);
+    else
+        conditionFails(line, key, why);
+}
+
+void Report::actionStarts(int line, const std::string &key) { beginAction(line, key); }
+
+void Report::fileCopied(const std::string &destination, int copyResult) {
+    // The values of files::CopyResult.
+    switch (copyResult) {
+    case 2: fileResult(destination, FileResult::SameDate); break;
+    case 4: fileResult(destination, FileResult::DestinationNewer); break;
+    case 8: fileResult(destination, FileResult::ReplacedOlder); break;
+    case 16: fileResult(destination, FileResult::ReplacedNewer); break;
+    case 32: fileResult(destination, FileResult::Created); break;
+    default: break;
+    }
+}
+
+void Report::actionEnds(const engine::Outcome &outcome) {
+    if (outcome.restartRequest) add("restart request set to " + std::to_string(*outcome.restartRequest));
+    if (outcome.restartProgram) add("reboot program set to " + text::visible(*outcome.restartProgram));
+    using Status = engine::Outcome::Status;
+    switch (outcome.status) {
+    case Status::Done: endAction(Verdict::Done); break;
+    case Status::Deferred: endAction(Verdict::Deferred); break;
+    case Status::Skipped: endAction(Verdict::Skipped); break;
+    case Status::Failed: endAction(Verdict::Failed, outcome.endsRun()); break;
+    }
+}
+
+// The run's messages (the error stream); traces and outcome lines (the
+// standard output) are told by the other parts.
+void Report::write(engine::Stream stream, const std::string &text, bool) {
+    if (stream == engine::Stream::Err) message(text);
+}
+
 // ---- changes -------------------------------------------------------------------------
 
 bool Report::before(const change::Change &) { return true; }
@@ -317,10 +366,15 @@ void Report::iniChange(const change::Change &c) {
     case change::Kind::IniSectionDeleted:
         add(where + ": section deleted (" + counted(c.lines.size(), "line", "lines") + ")");
         break;
-    default:
+    default: {
         recorded_ = true;
+        // The record is told once: not also as the key it sets.
+        const std::string setLine = where + key + ": ";
+        for (auto it = items_.begin(); it != items_.end();)
+            it = it->text.compare(0, setLine.size(), setLine) == 0 ? items_.erase(it) : std::next(it);
         add(where + key + ": the patch " + shown(c.after) + " would be recorded");
         break;
+    }
     }
 }
 

@@ -26,6 +26,8 @@
 #pragma once
 
 #include "engine/change.h"
+#include "engine/observer.h"
+#include "engine/reporter.h"
 
 #include <string>
 #include <vector>
@@ -68,10 +70,14 @@ struct Ending {
     int exitStatus = 0;
 };
 
-class Report : public change::ChangeSink {
+// Fed by a run as its change sink, its observer and a tap of its output
+// (the messages it prints on the error stream).
+class Report : public change::ChangeSink, public engine::RunObserver, public engine::Output {
   public:
     // `profileName` as the lines name it ("TAVUPD.DAT").
     explicit Report(std::string profileName);
+    // The name the lines give the profile (once the run has chosen it).
+    void setProfileName(std::string name) { profileName_ = std::move(name); }
 
     // A condition line tested; `section` is the branch that follows when it
     // holds, `why` says which test failed when it does not.
@@ -93,8 +99,19 @@ class Report : public change::ChangeSink {
     // status.
     void finish(const Ending &ending);
 
+    // A line of the preview's own about the run (a program it would start).
+    void note(const std::string &text);
+
+    bool needsOldState() const override { return true; }
     bool before(const change::Change &c) override;
     void after(const change::Change &c, bool made) override;
+
+    void conditionTested(int line, const std::string &key, bool holds, const std::string &section,
+                         const std::string &why) override;
+    void actionStarts(int line, const std::string &key) override;
+    void fileCopied(const std::string &destination, int copyResult) override;
+    void actionEnds(const engine::Outcome &outcome) override;
+    void write(engine::Stream stream, const std::string &text, bool logged) override;
 
     const std::vector<Outcome> &outcomes() const { return outcomes_; }
     // Every line of the report, in order, without line ends.
