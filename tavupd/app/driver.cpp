@@ -214,6 +214,8 @@ int runProtected(Run &run, int argc, char **argv, const Kit &kit) {
     config.machine.programDirectory = kit.directory.substr(0, text::kPathMax);
     run.profilePath = kit.profile;
     if (!applySwitches(argc, argv, config.options, run.profilePath, messages)) return 1;
+    // A preview with -d shows the run's own lines and trace as well.
+    if (run.report && config.options.isDebug()) messages.tap(run.report, false);
 
     const patch::Model model = readProfile(run.profilePath);
     const bool logRefused = applySettings(run, kit, model.settings);
@@ -244,7 +246,7 @@ int runGuarded(Run &state, int argc, char **argv, const Kit &kit) {
 // machine without changing it). Nothing the run prints reaches the console:
 // the report of what it would do does, and the status is the run's.
 int runPreview(platform::Win32Platform &machine, int argc, char **argv, const Kit &kit) {
-    platform::OverlayPlatform overlay(machine, machine);
+    platform::OverlayPlatform overlay(machine, machine, [&machine] { return machine.localNow(); });
     platform::Install install(overlay);
     preview::Report report(text::fileNameOf(kit.profile));
     int status = 1;

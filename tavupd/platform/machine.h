@@ -15,14 +15,15 @@
 
 namespace platform {
 
-// Now, in 100 ns units since 1601-01-01 UTC.
+// Now, in 100 ns units since 1601-01-01, in the time the machine's files
+// show: the machines in memory keep no time zone, so a clock that should
+// date files as the machine would gives local time (see
+// Win32Platform::localNow).
 using Clock = std::function<std::uint64_t()>;
-std::uint64_t systemNow();
 
-// Local DOS date and time of a moment, as a file's last write shows it
-// (seconds rounded down to even; clamped to 1980-2107).
-DosTime localDosTime(std::uint64_t utc);
-// The moment a local DOS date and time names.
+// The DOS date and time of a moment of such a clock, as a file's last write
+// shows it (seconds rounded down to even; clamped to 1980-2107), and back.
+DosTime localDosTime(std::uint64_t moment);
 std::uint64_t fromLocalDosTime(DosTime time);
 
 // A change to something that exists, which the machine may refuse now: the

@@ -100,7 +100,8 @@ class OverlayPlatform::OverlayWriter : public Writer {
     std::string key_;
 };
 
-OverlayPlatform::OverlayPlatform(Platform &base, AccessProbe &probe) : base_(base), probe_(probe), clock_(systemNow) {}
+OverlayPlatform::OverlayPlatform(Platform &base, AccessProbe &probe, Clock clock)
+    : base_(base), probe_(probe), clock_(std::move(clock)) {}
 
 OverlayPlatform::~OverlayPlatform() = default;
 

@@ -54,13 +54,13 @@ namespace platform {
 
 class OverlayPlatform : public Platform {
   public:
-    OverlayPlatform(Platform &base, AccessProbe &probe);
+    // `clock` dates what is written without a date.
+    OverlayPlatform(Platform &base, AccessProbe &probe, Clock clock);
     ~OverlayPlatform() override;
     OverlayPlatform(const OverlayPlatform &) = delete;
     OverlayPlatform &operator=(const OverlayPlatform &) = delete;
 
-    // The clock that dates what is written without a date (default: the
-    // system's).
+    // Another clock from now on.
     void setClock(Clock clock);
 
     // Restart registrations made through delayMove, in order.

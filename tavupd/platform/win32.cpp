@@ -285,6 +285,13 @@ Result<std::unique_ptr<Reader>> Win32Platform::openRead(const std::string &path)
     return r;
 }
 
+std::uint64_t Win32Platform::localNow() {
+    FILETIME utc, local;
+    ::GetSystemTimeAsFileTime(&utc);
+    if (!::FileTimeToLocalFileTime(&utc, &local)) local = utc;
+    return (static_cast<std::uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime;
+}
+
 Code Win32Platform::probe(const std::string &path, Access access) {
     const Attributes a = attributes(path);
     if (!a.exists()) return a.code;

@@ -77,6 +77,10 @@ class Win32Platform : public Platform, public AccessProbe {
     // kAccessDenied.
     Code probe(const std::string &path, Access access) override;
 
+    // Now as local time, in 100 ns units since 1601: the clock of a machine
+    // in memory that dates files as this machine does.
+    std::uint64_t localNow();
+
     Attributes attributes(const std::string &path) override;
     Result<FileInfo> info(const std::string &path) override;
     Result<DosTime> readableTime(const std::string &path) override;

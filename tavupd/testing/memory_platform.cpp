@@ -3,9 +3,17 @@
 #include "platform/names.h"
 #include "text/textkit.h"
 
+#include <chrono>
 #include <stdexcept>
 
 namespace platform {
+
+std::uint64_t systemNow() {
+    constexpr std::uint64_t kUnixEpoch = 116444736000000000ull; // 1970 in 100 ns units since 1601
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    const auto units = std::chrono::duration_cast<std::chrono::microseconds>(since).count() * 10;
+    return kUnixEpoch + static_cast<std::uint64_t>(units < 0 ? 0 : units);
+}
 
 using names::FilePath;
 using names::KeyPath;

@@ -60,6 +60,9 @@
 
 namespace platform {
 
+// Now by the system clock (UTC), for machines in memory in tests.
+std::uint64_t systemNow();
+
 class MemoryPlatform : public Platform, public AccessProbe {
   public:
     // `clock` dates what is written without a date, C:\ and C:\WINDOWS too.

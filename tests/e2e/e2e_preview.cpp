@@ -383,6 +383,33 @@ TEST(PreviewConditions, NoSetHoldsSaysWhichTestFailedAndEndsAsTheRunWould) {
     EXPECT_FALSE(regKeyExists("HKLM", "SOFTWARE\\E2ETest"));
 }
 
+TEST(PreviewSwitches, CombinesWithAnotherProfileAndTheTrace) {
+    resetMachine();
+    installProduct();
+    PatchDir kit("SWITCHES");
+    kit.writeProfile(profileWith("REG1=HKLM,SOFTWARE\\\\E2ETest,Which,default\n", 8));
+    e2e::writeFile(kit.path("OTHER.DAT"), crlf(profileWith("REG1=HKLM,SOFTWARE\\\\E2ETest,Which,other\n", 8)));
+
+    // /N -p: the other profile, named as such; nothing printed but the report.
+    RunResult r = runTavupd(kit, {"/N", "-p", kit.path("OTHER.DAT")}, "nt40");
+    std::vector<std::string> lines = linesOf(r.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), kHeader);
+    EXPECT_TRUE(contains(lines, "OTHER.DAT(5) REG1: HKLM\\SOFTWARE\\E2ETest Which: not set -> \"other\"")) << r.out;
+    EXPECT_EQ(r.out.find("Processing section"), std::string::npos) << r.out;
+    EXPECT_EQ(r.exitCode, 0u);
+
+    // -d adds the run's own lines and trace before the report.
+    r = runTavupd(kit, {"-n", "-d"}, "nt40");
+    lines = linesOf(r.out);
+    EXPECT_TRUE(contains(lines, "Processing section: Main")) << r.out;
+    EXPECT_TRUE(contains(lines, kHeader)) << r.out;
+    EXPECT_TRUE(contains(lines, "TAVUPD.DAT(5) REG1: HKLM\\SOFTWARE\\E2ETest Which: not set -> \"default\"")) << r.out;
+    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_FALSE(regKeyExists("HKLM", "SOFTWARE\\E2ETest"));
+    EXPECT_FALSE(exists("C:\\TAVRO\\ARCHIVE"));
+}
+
 // ---- fidelity -------------------------------------------------------------------------
 
 struct Scenario {

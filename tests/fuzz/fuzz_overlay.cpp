@@ -322,7 +322,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     Pair p;
     seed(p, src);
     const std::string before = snapshot(p.base);
-    p.overlay = std::make_unique<OverlayPlatform>(p.base, p.base);
+    p.overlay = std::make_unique<OverlayPlatform>(p.base, p.base, fixedMoment);
     p.overlay->setClock(fixedMoment);
 
     for (int step = 0; step < 64 && !src.empty(); ++step) {

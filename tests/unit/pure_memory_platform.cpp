@@ -236,3 +236,20 @@ TEST(MemoryPlatform, RegistryKeysAndValues) {
     EXPECT_EQ(m.regDeleteKey(Root::LocalMachine, "SOFTWARE\\None\\X").stage, RegStage::Open);
     EXPECT_EQ(m.regDeleteKey(Root::LocalMachine, "").code, kAccessDenied);
 }
+
+TEST(MachineTime, DosDatesAndMomentsConvertBothWays) {
+    // 1999-06-15 12:00:00 and a leap day, to the second (DOS keeps even seconds).
+    for (const DosTime t : {DosTime{static_cast<std::uint16_t>((19 << 9) | (6 << 5) | 15), static_cast<std::uint16_t>(12 << 11)},
+                            DosTime{static_cast<std::uint16_t>((20 << 9) | (2 << 5) | 29),
+                                    static_cast<std::uint16_t>((23 << 11) | (59 << 5) | 29)}}) {
+        const DosTime back = localDosTime(fromLocalDosTime(t));
+        EXPECT_EQ(back.date, t.date);
+        EXPECT_EQ(back.time, t.time);
+    }
+    // 2000-01-01 00:00:00 is 946684800 seconds after 1970.
+    const std::uint64_t y2k = 116444736000000000ull + 946684800ull * 10000000ull;
+    EXPECT_EQ(fromLocalDosTime(DosTime{static_cast<std::uint16_t>((20 << 9) | (1 << 5) | 1), 0}), y2k);
+    // An odd second rounds down; before 1980 is 1980-01-01.
+    EXPECT_EQ(localDosTime(y2k + 3 * 10000000ull).time, 1);
+    EXPECT_EQ(localDosTime(0).date, (1 << 5) | 1);
+}

@@ -119,7 +119,7 @@ struct Machines {
         memory.setValue(Root::LocalMachine, "SOFTWARE\\Korvek\\Tavro", &build, {kRegSz, "0400"});
         memory.setValue(Root::LocalMachine, "SOFTWARE\\Korvek\\Tavro\\Filters\\Main", &build, {kRegDword, "\x01"});
         before = snapshot(memory);
-        overlay = std::make_unique<OverlayPlatform>(machine, machine);
+        overlay = std::make_unique<OverlayPlatform>(machine, machine, systemNow);
     }
     // The machine holds what it held before.
     void expectMachineUnchanged() { EXPECT_EQ(snapshot(memory), before); }

@@ -270,3 +270,52 @@ TEST(PreviewReport, ARunThatAppliesNowhereIsNotRecorded) {
                              "TAVUPD.DAT: the run would end with status 1",
                          }));
 }
+
+// What the run tells as an observer and prints: conditions, where actions
+// start and end, the date rule's decisions by their copy results, restart
+// requests, the messages of the error stream (not the trace or the outcome
+// lines of the standard output), and the record told once.
+TEST(PreviewReport, ObserverCallsAndPrintedMessagesBecomeTheLinesOfTheirParts) {
+    Report r("TAVUPD.DAT");
+    r.conditionTested(14, "Condition0", false, "", "the system does not match (OS field 1, this system 8)");
+    r.conditionTested(17, "Condition1", true, "UPDATE", "");
+    r.actionStarts(22, "FILE1");
+    Change created = file(Kind::FileCreated, "C:\\TAVRO\\TVCORE.DLL");
+    created.detail = "C:\\TAVRO\\TVc1q.abc";
+    made(r, created);
+    r.fileCopied("c:\\tavro\\tvcore.dll", 8); // an older file replaced
+    r.write(engine::Stream::Out, "C:\\TAVRO\\TVCORE.DLL (Older file replaced)\n", true);
+    r.actionEnds(engine::Outcome::done(8));
+    r.actionStarts(23, "FILE2");
+    r.write(engine::Stream::Err, "\n\aCannot install the file:\n\tC:\\KIT\\NONE.DLL\n", true);
+    r.actionEnds(engine::Outcome::failed());
+    r.actionStarts(24, "REBOOT1");
+    engine::Outcome reboot = engine::Outcome::done();
+    reboot.restartRequest = 1;
+    reboot.restartProgram = "RESTART2.EXE";
+    r.actionEnds(reboot);
+    made(r, ini(Kind::IniKeySet, "C:\\WINDOWS\\TAVRO.INI", "Install", "Patch0", std::nullopt, "TP1"));
+    made(r, ini(Kind::PatchRecorded, "C:\\WINDOWS\\TAVRO.INI", "Install", "Patch0", std::nullopt, "TP1"));
+    r.note("would start C:\\KIT\\RESTART2.EXE");
+    r.finish({true, 0});
+    EXPECT_TRUE(r.needsOldState());
+    EXPECT_EQ(r.lines(), (std::vector<std::string>{
+                             "TAVUPD.DAT(14) Condition0: does not hold: the system does not match (OS field 1, this "
+                             "system 8)",
+                             "TAVUPD.DAT(17) Condition1: holds: the actions of [UPDATE] follow",
+                             "TAVUPD.DAT(22) FILE1: C:\\TAVRO\\TVCORE.DLL: older file replaced",
+                             "TAVUPD.DAT(23) FILE2: message: Cannot install the file: C:\\KIT\\NONE.DLL",
+                             "TAVUPD.DAT(23) FILE2: fails",
+                             "TAVUPD.DAT(24) REBOOT1: restart request set to 1",
+                             "TAVUPD.DAT(24) REBOOT1: reboot program set to RESTART2.EXE",
+                             "TAVUPD.DAT: C:\\WINDOWS\\TAVRO.INI [Install] Patch0: the patch \"TP1\" would be recorded",
+                             "TAVUPD.DAT: would start C:\\KIT\\RESTART2.EXE",
+                             "TAVUPD.DAT: a restart of Windows would be needed",
+                             "TAVUPD.DAT: the run would end with status 0",
+                         }));
+    // A run that ends in a critical error inside an action says so.
+    Report ending("TAVUPD.DAT");
+    ending.actionStarts(5, "INI1");
+    ending.actionEnds(engine::Outcome::ends(Error(21, "C:\\WINDOWS\\TAVRO.INI", "tvpdf", 1)));
+    EXPECT_EQ(ending.lines(), (std::vector<std::string>{"TAVUPD.DAT(5) INI1: fails: the run would end here"}));
+}
