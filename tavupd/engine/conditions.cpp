@@ -78,8 +78,9 @@ class Hooks : public condition::ConditionHooks {
         if (debug_) report_.trace("\tTest Val: %s\n", value.c_str());
     }
 
-    // Which test of a line that does not hold failed, in words.
-    std::string whyNot(const patch::ConditionFields &c) const {
+    // Which test of a line that does not hold failed, in words; `mode` is
+    // the comparison the line asks for.
+    std::string whyNot(const patch::ConditionFields &c, int mode) const {
         const std::string where = c.registry() ? "registry value " + named(c.path) + "\\" + named(c.key)
                                                : "[" + named(c.section) + "] " + named(c.key);
         if (!osTested_ && !valueTested_) return "a field the test needs is missing";
@@ -87,8 +88,14 @@ class Hooks : public condition::ConditionHooks {
             return "the system does not match (OS field " + std::to_string(osWanted_) + ", this system " +
                    std::to_string(cx_.machine.osVersion) + ")";
         if (unreadable_) return where + " cannot be read";
-        return where + " is \"" + value_ + "\", outside \"" + named(c.rangeStart) + "\" to \"" + named(c.rangeEnd) +
-               "\"";
+        const std::string is = where + " is \"" + value_ + "\", ";
+        switch (mode) {
+        case 0: return where + " is not set";
+        case 1: return is + "not \"" + named(c.rangeStart) + "\"";
+        case 2: return is + "below \"" + named(c.rangeStart) + "\"";
+        case 3: return is + "above \"" + named(c.rangeStart) + "\"";
+        default: return is + "outside \"" + named(c.rangeStart) + "\" to \"" + named(c.rangeEnd) + "\"";
+        }
     }
 
   private:
@@ -109,7 +116,7 @@ namespace {
 bool testLine(Context &cx, const patch::ConditionLine &line, std::string &branch, std::string *why) {
     Hooks hooks(cx);
     const bool holds = condition::evaluate(line.fields, cx.machine.osVersion, cx.variables, hooks, branch);
-    if (!holds && why) *why = hooks.whyNot(line.fields);
+    if (!holds && why) *why = hooks.whyNot(line.fields, line.mode);
     return holds;
 }
 
