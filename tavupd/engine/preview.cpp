@@ -81,6 +81,15 @@ std::string oneLine(const std::string &message) {
     return text::visible(out);
 }
 
+// An INI file by its path, or its registry form (a key below
+// HKEY_LOCAL_MACHINE\SOFTWARE, given without the root) as HKLM\<key>.
+std::string iniName(const std::string &path) {
+    if (!text::startsWithNoCase(path, "SOFTWARE\\")) return path;
+    std::string key = path;
+    while (!key.empty() && key.back() == '\\') key.pop_back();
+    return "HKLM\\" + key;
+}
+
 bool isWininitRename(const change::Change &c) {
     return text::equalsNoCase(splitName(c.path).second, "WININIT.INI") && text::equalsNoCase(c.section, "rename");
 }
@@ -358,7 +367,7 @@ void Report::iniChange(const change::Change &c) {
     iniFiles_.push_back(file);
     // A restart registration in WININIT.INI is told as the registration.
     if (c.kind != change::Kind::PatchRecorded && isWininitRename(c)) return;
-    const std::string where = c.path + " [" + text::visible(c.section) + "]";
+    const std::string where = iniName(c.path) + " [" + text::visible(c.section) + "]";
     const std::string key = c.key ? " " + text::visible(*c.key) : std::string();
     switch (c.kind) {
     case change::Kind::IniKeySet: add(where + key + ": " + shown(c.before) + " -> " + shown(c.after)); break;

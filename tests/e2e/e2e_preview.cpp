@@ -493,6 +493,27 @@ const char kIniReg[] = "INI1=TAVRO,APP.INI,Main,Mode,new\n"
 
 std::unique_ptr<PatchDir> exampleKit() { return exampleMachine(true); }
 
+// The system TAVRO.INI and the Windows directory's INI files in their
+// registry form: the record and the INI lines go to the registry.
+std::unique_ptr<PatchDir> registryFormKit() {
+    resetMachine();
+    makeDirs("C:\\TAVRO");
+    const std::string settings = "SOFTWARE\\Korvek\\KorvekDSP\\TAVRO.INI";
+    regSetString("HKLM", settings + "\\Tavro", "root", "C:\\TAVRO");
+    regSetString("HKLM", settings + "\\Patch", "Interactive", "0");
+    regSetString("HKLM", settings + "\\Install", "Patch0", "EARLIER");
+    regSetString("HKLM", "SOFTWARE\\Korvek\\KorvekDSP\\E2E.INI\\Gone", "g", "1");
+    regSetString("HKLM", "SOFTWARE\\Korvek\\KorvekDSP\\E2E.INI\\boot", "old", "1");
+    auto kit = std::make_unique<PatchDir>("FIDELITY", true);
+    kit->writeProfile(profileWith("INI1=WINDOWS,E2E.INI,boot,K,V\n"
+                                  "INI2=WINDOWS,E2E.INI,boot,old\n"
+                                  "INI3=WINDOWS,E2E.INI,Gone\n"
+                                  "INI4=WINDOWS,TAVRO.INI,S,K,\\\\TAVRO\\\\BIN\n"
+                                  "INI5=TAVRO,E2E.INI,S,K,file\n",
+                                  8, "Patch=FIDELITY1\n"));
+    return kit;
+}
+
 const Scenario kScenarios[] = {
     {"ExampleWindows98", "win98", exampleKit, ""},
     {"ExampleNt4", "nt40", exampleKit, ""},
@@ -506,6 +527,7 @@ const Scenario kScenarios[] = {
     {"LocalActionsWindows98", "win98", [] { return actionKit(kLocal, 7); }, ""},
     {"IniAndRegistryNt4", "nt40", [] { return actionKit(kIniReg, 8); }, ""},
     {"IniAndRegistryWindows98", "win98", [] { return actionKit(kIniReg, 7); }, ""},
+    {"RegistryFormOfTheSettingsNt4", "nt40", registryFormKit, ""},
 };
 
 class PreviewFidelity : public ::testing::TestWithParam<Scenario> {};

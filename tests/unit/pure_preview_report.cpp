@@ -319,3 +319,18 @@ TEST(PreviewReport, ObserverCallsAndPrintedMessagesBecomeTheLinesOfTheirParts) {
     ending.actionEnds(engine::Outcome::ends(Error(21, "C:\\WINDOWS\\TAVRO.INI", "tvpdf", 1)));
     EXPECT_EQ(ending.lines(), (std::vector<std::string>{"TAVUPD.DAT(5) INI1: fails: the run would end here"}));
 }
+
+// An INI file in its registry form is named by its key below HKLM.
+TEST(PreviewReport, AnIniFileInTheRegistryIsNamedByItsKey) {
+    Report r("TAVUPD.DAT");
+    r.actionStarts(6, "INI1");
+    made(r, ini(Kind::IniKeySet, "SOFTWARE\\Korvek\\KorvekDSP\\E2E.INI\\", "boot", "K", std::nullopt, "V"));
+    r.actionEnds(engine::Outcome::done());
+    r.actionStarts(7, "INI2");
+    made(r, ini(Kind::IniKeySet, "C:\\TAVRO\\E2E.INI", "S", "K", std::string("a"), "b"));
+    r.actionEnds(engine::Outcome::done());
+    EXPECT_EQ(r.lines(), (std::vector<std::string>{
+                             "TAVUPD.DAT(6) INI1: HKLM\\SOFTWARE\\Korvek\\KorvekDSP\\E2E.INI [boot] K: not set -> \"V\"",
+                             "TAVUPD.DAT(7) INI2: C:\\TAVRO\\E2E.INI [S] K: \"a\" -> \"b\"",
+                         }));
+}
