@@ -532,6 +532,14 @@ const Scenario kScenarios[] = {
 
 class PreviewFidelity : public ::testing::TestWithParam<Scenario> {};
 
+// The tests leave a machine others can start from: no registry form of the
+// settings, no product, no kit.
+class CleanMachineAfterwards : public ::testing::Environment {
+  public:
+    void TearDown() override { resetMachine(); }
+};
+::testing::Environment *const cleanMachineAfterwards = ::testing::AddGlobalTestEnvironment(new CleanMachineAfterwards);
+
 TEST_P(PreviewFidelity, ThePreviewSaysWhatTheRealRunThenDoes) {
     const Scenario &s = GetParam();
     std::unique_ptr<PatchDir> kit = s.prepare();
