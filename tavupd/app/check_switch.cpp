@@ -55,14 +55,22 @@ class DirectoryKit : public check::KitView {
 
 } // namespace
 
-bool checkSwitchGiven(int argc, char **argv) {
+namespace {
+
+bool switchGiven(int argc, char **argv, char wanted) {
     for (int i = 1; i < argc; ++i) {
         const char letter = switchLetter(argv[i]);
-        if (letter == 'c') return true;
+        if (letter == wanted) return true;
         if (letter == 'p' && std::strlen(argv[i]) == 2) ++i; // the path is no switch
     }
     return false;
 }
+
+} // namespace
+
+bool checkSwitchGiven(int argc, char **argv) { return switchGiven(argc, argv, 'c'); }
+
+bool previewSwitchGiven(int argc, char **argv) { return switchGiven(argc, argv, 'n'); }
 
 namespace {
 

@@ -9,6 +9,11 @@
 // not a switch).
 bool checkSwitchGiven(int argc, char **argv);
 
+// True when an argument asks for the preview (-n, /N): the run on the
+// machine as it is, with every change kept in memory, and a report of what
+// it would do. Arguments are taken as for checkSwitchGiven.
+bool previewSwitchGiven(int argc, char **argv);
+
 // Checks the profile (the default one, or the one -p names) against the kit
 // directory (the program's directory), prints the report on standard output
 // and returns the exit status: 0 without errors, 1 with. It reads the

@@ -19,6 +19,8 @@
 #include "app/nls.h"
 #include "app/run.h"
 #include "engine/executor.h"
+#include "engine/preview.h"
+#include "platform/overlay.h"
 #include "platform/platform.h"
 #include "text/error.h"
 #include "text/patchmodel.h"
@@ -88,6 +90,13 @@ struct Run {
     std::unique_ptr<NLSClass> messages;
     std::unique_ptr<RunConfig> config;
     std::string profilePath;
+    // What the run does is told to `report` when there is one (the preview;
+    // a test's record of a real run); `quiet`: nothing printed to the console.
+    preview::Report *report = nullptr;
+    bool quiet = false;
+    bool restartNeeded = false;
+
+    change::ChangeSink &changes() { return report ? static_cast<change::ChangeSink &>(*report) : change::noChanges(); }
 
     // Release order: the log, the system TAVRO.INI, the product's TAVRO.INI.
     // The catalog stays for what is printed after that.
@@ -162,12 +171,14 @@ int finishApplied(Run &run, const engine::RunState &state) {
 int runEngine(Run &run, const patch::Model &model) {
     RunConfig &config = *run.config;
     engine::Reporter reporter(run.messages->catalog(), *run.messages, config.options.isDebug());
-    engine::Context context(config.machine, config.options, reporter, change::noChanges());
+    engine::Context context(config.machine, config.options, reporter, run.changes());
+    context.observer = run.report;
     context.systemIni = config.systemIni.get();
     context.productIni = config.productIni.get();
     engine::RunState state;
     state.rebootProgram = config.rebootProgram;
     engine::Executor(context, model).run(state);
+    run.restartNeeded = state.end == engine::End::Applied && state.rebootNeeded == 1;
     switch (state.end) {
     case engine::End::Applied: return finishApplied(run, state);
     case engine::End::AlreadyInstalled: return refuse(run, true);
@@ -188,6 +199,7 @@ int runProtected(Run &run, int argc, char **argv, const Kit &kit) {
         throw Error(1, static_cast<int>(sizeof(NLSClass)), "tavupd", __LINE__);
     }
     NLSClass &messages = *run.messages;
+    if (run.report) messages.tap(run.report, run.quiet);
     if (!messages.load()) return 1;
 
     const std::optional<std::string> windowsDirectory = platform::current().windowsDirectory();
@@ -197,11 +209,13 @@ int runProtected(Run &run, int argc, char **argv, const Kit &kit) {
         std::fflush(stderr);
         return 1;
     }
-    run.config = loadRunConfig(*windowsDirectory, change::noChanges());
+    run.config = loadRunConfig(*windowsDirectory, run.changes());
     RunConfig &config = *run.config;
     config.machine.programDirectory = kit.directory.substr(0, text::kPathMax);
     run.profilePath = kit.profile;
     if (!applySwitches(argc, argv, config.options, run.profilePath, messages)) return 1;
+    // A preview with -d shows the run's own lines and trace as well.
+    if (run.report && config.options.isDebug()) messages.tap(run.report, false);
 
     const patch::Model model = readProfile(run.profilePath);
     const bool logRefused = applySettings(run, kit, model.settings);
@@ -212,9 +226,51 @@ int runProtected(Run &run, int argc, char **argv, const Kit &kit) {
     return runEngine(run, model);
 }
 
+// The run with its critical errors reported; the exit status.
+int runGuarded(Run &state, int argc, char **argv, const Kit &kit) {
+    try {
+        return runProtected(state, argc, argv, kit);
+    } catch (const Error &error) {
+        reportCriticalError(error);
+    } catch (const std::bad_alloc &) {
+        // Memory ran out outside the places that name the object they
+        // create: reported as allocation failure of unknown size.
+        reportCriticalError(Error(1, 0, "tavupd", __LINE__));
+    }
+    return 1;
+}
+
+// -n: the very run on the machine as it is, through an overlay that keeps
+// every change in memory (reads pass through, later reads see earlier
+// changes; whether an existing file could be changed now is asked of the
+// machine without changing it). Nothing the run prints reaches the console:
+// the report of what it would do does, and the status is the run's.
+int runPreview(platform::Win32Platform &machine, int argc, char **argv, const Kit &kit) {
+    platform::OverlayPlatform overlay(machine, machine, [&machine] { return machine.localNow(); });
+    platform::Install install(overlay);
+    preview::Report report(text::fileNameOf(kit.profile));
+    int status = 1;
+    {
+        Run state;
+        state.report = &report;
+        state.quiet = true;
+        status = runGuarded(state, argc, argv, kit);
+        if (!state.profilePath.empty()) report.setProfileName(text::fileNameOf(state.profilePath));
+        for (const platform::StartedProcess &p : overlay.startedProcesses()) {
+            const platform::Attributes program = overlay.attributes(p.application);
+            const bool there = program.exists() && !program.directory;
+            report.note("would start " + p.commandLine + (there ? "" : " (not there: it cannot be started)"));
+        }
+        report.finish({state.restartNeeded, status});
+    }
+    std::printf("Preview: what this run would do on this machine (nothing is changed)\n%s", report.text().c_str());
+    std::fflush(stdout);
+    return status;
+}
+
 } // namespace
 
-int run(int argc, char **argv, const platform::Win32Calls &calls) {
+int run(int argc, char **argv, const platform::Win32Calls &calls, preview::Report *record) {
     platform::Win32Platform win32(calls);
     platform::Install install(win32);
 
@@ -226,18 +282,16 @@ int run(int argc, char **argv, const platform::Win32Calls &calls) {
     // -c only reads the profile and the kit directory: it branches off
     // before the catalog, the run context and the log touch the machine.
     if (checkSwitchGiven(argc, argv)) return runProfileCheck(argc, argv, kit.directory, kit.profile);
+    if (previewSwitchGiven(argc, argv)) return runPreview(win32, argc, argv, kit);
 
     Run state;
-    try {
-        return runProtected(state, argc, argv, kit);
-    } catch (const Error &error) {
-        reportCriticalError(error);
-    } catch (const std::bad_alloc &) {
-        // Memory ran out outside the places that name the object they
-        // create: reported as allocation failure of unknown size.
-        reportCriticalError(Error(1, 0, "tavupd", __LINE__));
+    state.report = record;
+    const int status = runGuarded(state, argc, argv, kit);
+    if (record) {
+        if (!state.profilePath.empty()) record->setProfileName(text::fileNameOf(state.profilePath));
+        record->finish({state.restartNeeded, status});
     }
-    return 1;
+    return status;
 }
 
 } // namespace app

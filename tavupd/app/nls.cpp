@@ -89,14 +89,21 @@ void NLSClass::writeLog(const std::string &text) {
 }
 
 int NLSClass::emit(FILE *stream, const std::string &text) {
-    const int result = writeText(stream, text);
+    if (tap_) tap_->write(stream == stdout ? engine::Stream::Out : engine::Stream::Err, text, true);
+    const int result = quiet_ ? static_cast<int>(text.size()) : writeText(stream, text);
     writeLog(text);
     return result;
 }
 
 void NLSClass::write(engine::Stream stream, const std::string &text, bool logged) {
-    writeText(stream == engine::Stream::Out ? stdout : stderr, text);
+    if (tap_) tap_->write(stream, text, logged);
+    if (!quiet_) writeText(stream == engine::Stream::Out ? stdout : stderr, text);
     if (logged) writeLog(text);
+}
+
+void NLSClass::tap(engine::Output *to, bool quiet) {
+    tap_ = to;
+    quiet_ = quiet;
 }
 
 int NLSClass::print(const char *format, ...) {

@@ -36,6 +36,10 @@ class NLSClass : public engine::Output {
     // engine::Output: the text to the stream and, when logged, the log.
     void write(engine::Stream stream, const std::string &text, bool logged) override;
 
+    // Everything printed also goes to `to` (null: nowhere); `quiet`: only
+    // there and to the log, not to the console (the preview's run).
+    void tap(engine::Output *to, bool quiet);
+
     // Closes any open log; with a path opens it (appended to when append is
     // non-zero, emptied otherwise). Logging is on exactly when the open
     // succeeds. A name longer than kLogFileMax characters is not opened. The
@@ -57,4 +61,6 @@ class NLSClass : public engine::Output {
     std::string requestedFile_; // the path as given, for the load error
     std::unique_ptr<platform::Appender> log_;
     std::string logFileName_;
+    engine::Output *tap_ = nullptr;
+    bool quiet_ = false;
 };

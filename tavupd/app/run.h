@@ -11,6 +11,10 @@
 #include "platform/win32.h"
 #include "profile/profile.h"
 
+namespace preview {
+class Report;
+}
+
 namespace app {
 
 // The run as the driver holds it: the machine, the options, and the system
@@ -63,6 +67,8 @@ bool isRefusedLogPath(const std::string &logPath, const std::string &programDire
 
 // The whole program TAVUPD.EXE on the Win32 platform made of `calls`; the
 // process's exit status. The one place that decides how the process ends.
-int run(int argc, char **argv, const platform::Win32Calls &calls);
+// `record`, when given, is told what the run does as the preview report is
+// (the test build writes it out to compare a preview with the real run).
+int run(int argc, char **argv, const platform::Win32Calls &calls, preview::Report *record = nullptr);
 
 } // namespace app

@@ -52,6 +52,7 @@ Outcome installFile(Context &cx, const std::string &destDir, const std::string &
     cx.report.fileTrace(r.trace);
     if (!r.ok()) cx.report.message(30, r.error->message);
     const int message = outcomeMessage(r.copied);
+    if (cx.observer && message != 0) cx.observer->fileCopied(destination, r.copied);
     if (cx.options.isInteractive() && message != 0) cx.report.outcome(destination, message);
     if (!r.ok()) return Outcome::failed(r.deferred);
     return r.deferred ? Outcome::deferred(r.copied) : Outcome::done(r.copied);

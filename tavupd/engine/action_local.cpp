@@ -66,7 +66,11 @@ Outcome runLocal(Context &cx, patch::ActionKind kind, const patch::LocalAction &
         r.trace("\t\tforce       : %s\n", orNull(a.force.text));
         r.trace("\t\tforce value : %d\n", force);
     }
-    if (copy) return finish(cx, files::copy(cx.files, sourcePath, destPath, force, backup), 30);
+    if (copy) {
+        const files::Result r = files::copy(cx.files, sourcePath, destPath, force, backup);
+        if (cx.observer && r.copied != 0) cx.observer->fileCopied(destPath, r.copied);
+        return finish(cx, r, 30);
+    }
     return finish(cx, files::rename(cx.files, sourcePath, destPath, force, backup), 29);
 }
 

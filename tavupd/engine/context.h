@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/change.h"
+#include "engine/observer.h"
 #include "engine/reporter.h"
 #include "files/files.h"
 #include "text/patchmodel.h"
@@ -57,6 +58,8 @@ struct Context {
     const Options &options;
     Reporter &report;
     change::ChangeSink &changes;
+    // Told about conditions, actions and copies when set (the preview).
+    RunObserver *observer = nullptr;
     // The system TAVRO.INI (file or registry form) and the product's; owned
     // by the driver, either may be null.
     Profile *systemIni = nullptr;

@@ -140,12 +140,16 @@ bool Executor::processSection(const std::string &name, RunState &state) {
         if (line.kind == patch::ActionKind::Blank || line.kind == patch::ActionKind::Comment) continue;
         // A line the engine cannot take whole is not carried out at all:
         // cut, it could mean something else.
+        if (cx_.observer) cx_.observer->actionStarts(line.line, line.key);
         if (line.overlong) {
             cx_.report.message(18, line.key);
             ++state.linesFailed;
+            if (cx_.observer) cx_.observer->actionEnds(Outcome::failed());
             continue;
         }
-        if (!apply(runLine(line), state)) return false;
+        const Outcome outcome = runLine(line);
+        if (cx_.observer) cx_.observer->actionEnds(outcome);
+        if (!apply(outcome, state)) return false;
     }
     return true;
 }

@@ -298,6 +298,40 @@ Result<std::unique_ptr<Reader>> Win32Platform::openRead(const std::string &path)
     return r;
 }
 
+std::uint64_t Win32Platform::localNow() {
+    FILETIME utc, local;
+    ::GetSystemTimeAsFileTime(&utc);
+    if (!::FileTimeToLocalFileTime(&utc, &local)) local = utc;
+    return (static_cast<std::uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime;
+}
+
+Code Win32Platform::probe(const std::string &path, Access access) {
+    const Attributes a = attributes(path);
+    if (!a.exists()) return a.code;
+    if (a.directory) return access == Access::Rename ? kOk : kAccessDenied;
+    // Appending writes: any system lets it when no holder refuses writers.
+    // Renaming, replacing or deleting: the NT family asks for deletion,
+    // which a holder that does not share it refuses; the Windows 95 family
+    // refuses all three while anyone holds the file open, which only an
+    // open that shares nothing tells.
+    DWORD wanted = GENERIC_WRITE;
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if (access != Access::Append) {
+        const VersionInfo v = version();
+        if (v.known && v.platformId == VER_PLATFORM_WIN32_NT) {
+            wanted = DELETE;
+        } else {
+            wanted = GENERIC_READ;
+            share = 0;
+        }
+    }
+    const HANDLE h = calls_.CreateFileA(path.c_str(), wanted, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                       nullptr);
+    if (h == INVALID_HANDLE_VALUE) return lastError();
+    Handle opened(calls_, h);
+    return kOk;
+}
+
 Result<std::unique_ptr<Writer>> Win32Platform::createNew(const std::string &path) {
     ++fileChanges_;
     Result<std::unique_ptr<Writer>> r;

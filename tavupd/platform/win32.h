@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include "platform/machine.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -62,10 +63,23 @@ struct Win32Calls {
 // The table of the real functions.
 const Win32Calls &realWin32Calls();
 
-class Win32Platform : public Platform {
+class Win32Platform : public Platform, public AccessProbe {
   public:
     // The table must outlive the platform.
     explicit Win32Platform(const Win32Calls &calls) : calls_(calls) {}
+
+    // Whether the change could be made now, asked by opening the existing
+    // file for the access the change needs and closing it again (writing to
+    // append; deletion on the NT family, an open that shares nothing on the
+    // Windows 95 family, to rename, replace or delete): a file another
+    // program holds open so gives kSharingViolation. Nothing of the file
+    // changes. A directory may be renamed; any other change of one is
+    // kAccessDenied.
+    Code probe(const std::string &path, Access access) override;
+
+    // Now as local time, in 100 ns units since 1601: the clock of a machine
+    // in memory that dates files as this machine does.
+    std::uint64_t localNow();
 
     Attributes attributes(const std::string &path) override;
     Result<FileInfo> info(const std::string &path) override;

@@ -6,12 +6,15 @@
 // receives the number of calls the run made, TAVUPD_CALL_TRACE_FILE one
 // that receives a line per call: its number and its name. The files are
 // written with the plain C library on purpose: the hook's own calls must
-// neither be counted nor be hit by the armed fault.
+// neither be counted nor be hit by the armed fault. TAVUPD_OUTCOME_FILE
+// names a file that receives what the run did, in the lines of the preview
+// report (TAVUPD.EXE -n), so that a test compares a preview with the run.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/run.h"
+#include "engine/preview.h"
 #include "testing/fault.h"
 
 namespace {
@@ -50,7 +53,16 @@ int main(int argc, char **argv) {
     const char *countFile = std::getenv("TAVUPD_CALL_COUNT_FILE");
     const std::string count = countFile ? countFile : "";
 
-    const int status = app::run(argc, argv, fault::faultCalls());
+    const char *outcomeFile = std::getenv("TAVUPD_OUTCOME_FILE");
+    preview::Report record("TAVUPD.DAT");
+    const bool recording = outcomeFile && *outcomeFile;
+    const int status = app::run(argc, argv, fault::faultCalls(), recording ? &record : nullptr);
     if (!count.empty()) writeCallCount(count);
+    if (recording) {
+        if (std::FILE *f = std::fopen(outcomeFile, "w")) {
+            std::fputs(record.text().c_str(), f);
+            std::fclose(f);
+        }
+    }
     return status;
 }

@@ -181,3 +181,31 @@ TEST_F(PlatformInfo, SystemsWithoutGetFileAttributesExGiveTheSameAnswers) {
     EXPECT_EQ(platform::current().info(at("A.INI")).code, static_cast<platform::Code>(ERROR_NETWORK_BUSY));
     ::SetFileAttributesA(at("A.INI").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
+
+// What the preview's overlay asks the machine before changing one of its
+// files: answered by opening the file, which changes nothing.
+TEST_F(PlatformInfo, TheChangeProbeSeesAFileHeldOpenAndChangesNothing) {
+    platform::Win32Platform machine(fault::faultCalls());
+    const FILETIME written = fileTime(1999, 6, 15, 10);
+    writeFile(at("A.INI"), "[A]\r\nX=1\r\n", written);
+    ::CreateDirectoryA(at("SUB").c_str(), nullptr);
+    using platform::Access;
+    for (Access a : {Access::Remove, Access::Rename, Access::Overwrite, Access::Append})
+        EXPECT_EQ(machine.probe(at("A.INI"), a), platform::kOk);
+    EXPECT_EQ(machine.probe(at("NONE.INI"), Access::Remove), platform::kFileNotFound);
+    EXPECT_EQ(machine.probe(at("SUB"), Access::Rename), platform::kOk);
+    EXPECT_EQ(machine.probe(at("SUB"), Access::Remove), platform::kAccessDenied);
+    {
+        HANDLE held = ::CreateFileA(at("A.INI").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        for (Access a : {Access::Remove, Access::Rename, Access::Overwrite, Access::Append})
+            EXPECT_EQ(machine.probe(at("A.INI"), a), platform::kSharingViolation);
+        ::CloseHandle(held);
+    }
+    const platform::Result<platform::FileInfo> after = machine.info(at("A.INI"));
+    ASSERT_TRUE(after.ok());
+    EXPECT_EQ(after.value.size, 10u);
+    EXPECT_EQ(static_cast<long long>(after.value.written), asNumber(written));
+    EXPECT_EQ(machine.fileChanges(), 0u);
+}
