@@ -199,6 +199,8 @@ class Platform {
     virtual Code replace(const std::string &from, const std::string &to) = 0;
     virtual Code remove(const std::string &path) = 0;
     virtual Code makeDirectory(const std::string &path) = 0;
+    // Removes an empty directory.
+    virtual Code removeDirectory(const std::string &path) = 0;
     // Entries of a directory (".", ".." included as the system lists them).
     virtual Result<std::vector<DirEntry>> list(const std::string &directory) = 0;
     // Registers a rename (or, without a target, a deletion) for the next
