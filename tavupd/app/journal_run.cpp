@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "app/exit_status.h"
 #include "files/files.h"
@@ -67,16 +66,6 @@ std::string installLocation(const RunConfig &config) {
     return config.systemIni ? config.systemIni->path() : std::string();
 }
 
-// The time for people reading the journal (UTC).
-std::string nowText() {
-    const std::time_t now = std::time(nullptr);
-    const std::tm *utc = std::gmtime(&now);
-    if (!utc) return std::string();
-    char buffer[32];
-    if (std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S UTC", utc) == 0) return std::string();
-    return buffer;
-}
-
 engine::Reporter reporter(NLSClass &messages) { return engine::Reporter(messages.catalog(), messages, false); }
 
 void printLine(NLSClass &messages, const std::string &line) { messages.print("%s\n", line.c_str()); }
@@ -101,7 +90,6 @@ std::unique_ptr<journal::JournalSink> openJournal(const RunConfig &config, const
     run.archive = archiveOf(config);
     run.begin.patch = patch;
     run.begin.profile = profilePath;
-    run.begin.time = nowText();
     run.begin.family = familyOf(config.machine.osFamily);
     run.begin.product = config.machine.productDirectory;
     run.begin.windows = config.machine.windowsDirectory;
@@ -129,7 +117,6 @@ int runUndo(RunConfig &config, NLSClass &messages, const std::string &patch, int
     setup.windowsDirectory = config.machine.windowsDirectory;
     setup.family = familyOf(config.machine.osFamily);
     setup.forced = count >= 2;
-    setup.time = nowText();
     setup.patch = patch;
     setup.isWorkFileName = [](const std::string &name) {
         return files::isWorkFileName(name) || isIniWorkFileName(name);

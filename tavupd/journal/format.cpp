@@ -187,7 +187,7 @@ struct BodyWriter {
     void operator()(const Begin &b) const {
         w.text("patch", b.patch);
         w.text("profile", b.profile);
-        w.text("time", b.time);
+        if (!b.time.empty()) w.text("time", b.time);
         w.word("family", familyWord(b.family));
         w.text("product", b.product);
         w.text("windows", b.windows);
@@ -203,7 +203,7 @@ struct BodyWriter {
         }
     }
     void operator()(const UndoBegin &u) const {
-        w.text("time", u.time);
+        if (!u.time.empty()) w.text("time", u.time);
         w.word("forced", u.forced ? "yes" : "no");
     }
     void operator()(const UndoStep &u) const {
