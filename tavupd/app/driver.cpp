@@ -2,13 +2,13 @@
 // run context, command line, run settings, banner, the engine, and what the
 // run came to: follow-on programs and the exit status.
 //
-// Exit status: 1 for every failure that ends the run (including any Error
-// that reaches the driver); 0 when a follow-on program was started, and 0
-// for a run that ends normally. A run that needs a restart of Windows but
-// started no reboot program (none configured, or it could not be started)
-// ends with 3010, the "succeeded, restart required" code that software
-// deployment tools understand, so that an unattended caller learns that
-// the machine still has to be restarted.
+// Exit status (app/exit_status.h): 1 for every failure that ends the run
+// (including any Error that reaches the driver); 0 when a follow-on program
+// was started, and 0 for a run that applied the patch. A run that needs a
+// restart of Windows but started no reboot program ends with 3010; one in
+// which action lines failed with 1603; a patch already installed with 1638;
+// a patch for which no condition set holds with 1642 - the values software
+// deployment tools already know for these outcomes.
 #include <cstring>
 #include <memory>
 #include <new>
@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "app/check_switch.h"
+#include "app/exit_status.h"
+#include "app/journal_run.h"
 #include "app/nls.h"
 #include "app/run.h"
 #include "engine/executor.h"
@@ -32,7 +34,6 @@ namespace {
 
 const char *const kVersion = "v2.00 Beta 6N";
 constexpr size_t kProgramPathMax = 255; // characters of the program path
-constexpr int kStatusRestartRequired = 3010;
 // Messages appended to the language file after the original list.
 constexpr int kMessageLogRefused = 37;
 constexpr int kMessageProfilePathTooLong = 38;
@@ -85,18 +86,20 @@ patch::Model readProfile(const std::string &path) {
     return patch::parse(bytes.ok() ? bytes.value : std::string());
 }
 
-// The objects of the run.
+// The objects of the run. The changes and the journal are declared first:
+// the settings files report their changes to them until they are released.
 struct Run {
+    RunChanges changes;
+    std::unique_ptr<journal::JournalSink> journal;
     std::unique_ptr<NLSClass> messages;
     std::unique_ptr<RunConfig> config;
     std::string profilePath;
+    std::string profileArgument; // the profile as -p gave it, for the undo hint
     // What the run does is told to `report` when there is one (the preview;
     // a test's record of a real run); `quiet`: nothing printed to the console.
     preview::Report *report = nullptr;
     bool quiet = false;
     bool restartNeeded = false;
-
-    change::ChangeSink &changes() { return report ? static_cast<change::ChangeSink &>(*report) : change::noChanges(); }
 
     // Release order: the log, the system TAVRO.INI, the product's TAVRO.INI.
     // The catalog stays for what is printed after that.
@@ -131,47 +134,62 @@ bool applySettings(Run &run, const Kit &kit, const patch::Settings &settings) {
 }
 
 // A run that did not apply: the failed program when interactive, or the
-// messages that say why. Status 0 when the failed program started.
+// messages that say why. Status 0 when the failed program started, else
+// the outcome's own status.
 int refuse(Run &run, bool alreadyInstalled) {
     RunConfig &config = *run.config;
     NLSClass &messages = *run.messages;
-    if (!config.options.isInteractive()) return 1;
-    if (startFollowOnProgram(config.machine.programDirectory, config.failedProgram)) return 0;
+    const int status = alreadyInstalled ? exitstatus::kAlreadyInstalled : exitstatus::kDoesNotApply;
+    if (!config.options.isInteractive()) return status;
+    if (startFollowOnProgram(config.machine.programDirectory, config.failedProgram)) return exitstatus::kApplied;
     // One that cannot be started leaves the messages to be shown as
     // without one.
     if (alreadyInstalled)
         reporter(messages).message(11);
     else
         reporter(messages).messages(9, 10);
-    return 1;
+    return status;
 }
 
-// The end of a run that applied: the closing line, and the restart.
+// The end of a run that applied: the closing line, and the restart. A run
+// in which lines failed ends with 1603 unless the reboot program started.
 int finishApplied(Run &run, const engine::RunState &state) {
     NLSClass &messages = *run.messages;
     messages.print("%s\n", messages.getMessage(7));
+    const bool linesFailed = state.linesFailed > 0;
     if (state.rebootNeeded != 1) {
         run.release();
-        return 0;
+        return linesFailed ? exitstatus::kLinesFailed : exitstatus::kApplied;
     }
     if (!state.rebootProgram.empty()) {
         const bool logged = messages.logOpen();
         const std::string logFile = messages.logFileName();
         run.release();
-        if (startFollowOnProgram(run.config->machine.programDirectory, state.rebootProgram)) return 0;
+        if (startFollowOnProgram(run.config->machine.programDirectory, state.rebootProgram))
+            return exitstatus::kApplied;
         // It could not be started: the run ends as without one, and the
         // log receives the rest of it.
         if (logged) messages.setLogFile(logFile.c_str(), 1);
     }
     messages.print("%s\n", messages.getMessage(8));
     run.release();
-    return kStatusRestartRequired;
+    return linesFailed ? exitstatus::kLinesFailed : exitstatus::kAppliedRestartNeeded;
 }
 
-int runEngine(Run &run, const patch::Model &model) {
+// The journal of a run that applies a named patch: every change the run
+// makes from here on is recorded in it first.
+void startJournal(Run &run, const patch::Model &model) {
+    const std::string patchName = model.settings.patch.value.substr(0, text::kPathMax);
+    if (patchName.empty()) return;
+    run.journal = openJournal(*run.config, patchName, run.profilePath);
+    run.changes.attach(*run.journal);
+}
+
+int runEngine(Run &run, const patch::Model &model, const Kit &kit) {
     RunConfig &config = *run.config;
     engine::Reporter reporter(run.messages->catalog(), *run.messages, config.options.isDebug());
-    engine::Context context(config.machine, config.options, reporter, run.changes());
+    startJournal(run, model);
+    engine::Context context(config.machine, config.options, reporter, run.changes);
     context.observer = run.report;
     context.systemIni = config.systemIni.get();
     context.productIni = config.productIni.get();
@@ -179,6 +197,13 @@ int runEngine(Run &run, const patch::Model &model) {
     state.rebootProgram = config.rebootProgram;
     engine::Executor(context, model).run(state);
     run.restartNeeded = state.end == engine::End::Applied && state.rebootNeeded == 1;
+    // An archive directory that cannot be made is reported as such (message
+    // 12), not as a journal that cannot be written in it.
+    if (run.journal && run.journal->broken()) {
+        const platform::Attributes archive = platform::current().attributes(context.archiveDirectory);
+        if (state.end != engine::End::NoWorkDirectory || (archive.exists() && archive.directory))
+            reportJournalBroken(*run.messages, *run.journal);
+    }
     switch (state.end) {
     case engine::End::Applied: return finishApplied(run, state);
     case engine::End::AlreadyInstalled: return refuse(run, true);
@@ -187,6 +212,7 @@ int runEngine(Run &run, const patch::Model &model) {
     case engine::End::CriticalError: break;
     }
     reportCriticalError(*state.error);
+    if (run.journal) reportHowToUndo(*run.messages, *run.journal, kit.program, run.profileArgument);
     return 1;
 }
 
@@ -199,7 +225,10 @@ int runProtected(Run &run, int argc, char **argv, const Kit &kit) {
         throw Error(1, static_cast<int>(sizeof(NLSClass)), "tavupd", __LINE__);
     }
     NLSClass &messages = *run.messages;
-    if (run.report) messages.tap(run.report, run.quiet);
+    if (run.report) {
+        messages.tap(run.report, run.quiet);
+        run.changes.attach(*run.report);
+    }
     if (!messages.load()) return 1;
 
     const std::optional<std::string> windowsDirectory = platform::current().windowsDirectory();
@@ -209,7 +238,7 @@ int runProtected(Run &run, int argc, char **argv, const Kit &kit) {
         std::fflush(stderr);
         return 1;
     }
-    run.config = loadRunConfig(*windowsDirectory, run.changes());
+    run.config = loadRunConfig(*windowsDirectory, run.changes);
     RunConfig &config = *run.config;
     config.machine.programDirectory = kit.directory.substr(0, text::kPathMax);
     run.profilePath = kit.profile;
@@ -217,13 +246,21 @@ int runProtected(Run &run, int argc, char **argv, const Kit &kit) {
     // A preview with -d shows the run's own lines and trace as well.
     if (run.report && config.options.isDebug()) messages.tap(run.report, false);
 
+    if (run.profilePath != kit.profile) run.profileArgument = run.profilePath;
     const patch::Model model = readProfile(run.profilePath);
+    // -s changes nothing: not even the log.
+    if (statusSwitchGiven(argc, argv)) {
+        messages.print("%s %s\n", messages.getMessage(3), kVersion);
+        return runStatus(config, messages);
+    }
     const bool logRefused = applySettings(run, kit, model.settings);
     messages.print("%s %s\n", messages.getMessage(3), kVersion);
     if (logRefused)
         reporter(messages).message(kMessageLogRefused, model.settings.logFile.value);
     if (config.options.isDebug()) messages.print("Compiled: %s %s\n", __DATE__, __TIME__);
-    return runEngine(run, model);
+    if (const int undo = undoSwitchCount(argc, argv))
+        return runUndo(config, messages, model.settings.patch.value.substr(0, text::kPathMax), undo);
+    return runEngine(run, model, kit);
 }
 
 // The run with its critical errors reported; the exit status.

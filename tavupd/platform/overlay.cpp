@@ -441,6 +441,22 @@ Code OverlayPlatform::remove(const std::string &path) {
     return kOk;
 }
 
+Code OverlayPlatform::removeDirectory(const std::string &path) {
+    ++fileChanges_;
+    const FilePath p = parseFile(path);
+    if (!p.valid()) return p.code;
+    if (p.isRoot()) return kAccessDenied;
+    const Facts f = facts(p, path);
+    if (f.code != kOk) return f.code;
+    if (!f.directory) return kNotADirectory;
+    const Result<std::vector<DirEntry>> entries = list(path);
+    if (!entries.ok()) return entries.code;
+    for (const DirEntry &e : entries.value)
+        if (e.name != "." && e.name != "..") return kDirNotEmpty;
+    nodes_[p.key()] = Node();
+    return kOk;
+}
+
 Code OverlayPlatform::makeDirectory(const std::string &path) {
     ++fileChanges_;
     const FilePath p = parseFile(path);

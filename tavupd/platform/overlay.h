@@ -79,6 +79,7 @@ class OverlayPlatform : public Platform {
     Code move(const std::string &from, const std::string &to) override;
     Code replace(const std::string &from, const std::string &to) override;
     Code remove(const std::string &path) override;
+    Code removeDirectory(const std::string &path) override;
     Code makeDirectory(const std::string &path) override;
     Result<std::vector<DirEntry>> list(const std::string &directory) override;
     Code delayMove(const std::string &from, const std::optional<std::string> &to) override;

@@ -39,6 +39,7 @@ constexpr Code kSharingViolation = 32; // ERROR_SHARING_VIOLATION
 constexpr Code kFileExists = 80;       // ERROR_FILE_EXISTS
 constexpr Code kDiskFull = 112;        // ERROR_DISK_FULL (also: a write that came up short)
 constexpr Code kCallNotImplemented = 120;
+constexpr Code kDirNotEmpty = 145;     // ERROR_DIR_NOT_EMPTY
 constexpr Code kInvalidName = 123;     // ERROR_INVALID_NAME
 constexpr Code kBadPathname = 161;     // ERROR_BAD_PATHNAME
 constexpr Code kAlreadyExists = 183;   // ERROR_ALREADY_EXISTS
@@ -199,6 +200,8 @@ class Platform {
     virtual Code replace(const std::string &from, const std::string &to) = 0;
     virtual Code remove(const std::string &path) = 0;
     virtual Code makeDirectory(const std::string &path) = 0;
+    // Removes an empty directory.
+    virtual Code removeDirectory(const std::string &path) = 0;
     // Entries of a directory (".", ".." included as the system lists them).
     virtual Result<std::vector<DirEntry>> list(const std::string &directory) = 0;
     // Registers a rename (or, without a target, a deletion) for the next

@@ -224,7 +224,7 @@ const Win32Calls &realWin32Calls() {
     static const Win32Calls calls = {
         ::CreateFileA,      ::ReadFile,          ::WriteFile,          ::CloseHandle,      ::SetFilePointer,
         getDosFileTime,     setDosFileTime,      ::MoveFileA,          ::MoveFileExA,      ::DeleteFileA,
-        ::GetFileAttributesA, ::CreateDirectoryA, ::FindFirstFileA,    ::FindNextFileA,    ::FindClose,
+        ::GetFileAttributesA, ::CreateDirectoryA, ::RemoveDirectoryA, ::FindFirstFileA,    ::FindNextFileA,    ::FindClose,
         ::GetWindowsDirectoryA, ::GetVersionExA,  ::GetCurrentProcessId, ::GetEnvironmentVariableA,
         ::CreateProcessA,   ::GetModuleFileNameA, ::GetFullPathNameA,  ::GetShortPathNameA, ::RegOpenKeyExA,
         ::RegQueryValueExA, ::RegCreateKeyExA,   ::RegSetValueExA,     ::RegDeleteValueA,  ::RegDeleteKeyA,
@@ -460,6 +460,11 @@ Code Win32Platform::remove(const std::string &path) {
 Code Win32Platform::makeDirectory(const std::string &path) {
     ++fileChanges_;
     return calls_.CreateDirectoryA(path.c_str(), nullptr) ? kOk : lastError();
+}
+
+Code Win32Platform::removeDirectory(const std::string &path) {
+    ++fileChanges_;
+    return calls_.RemoveDirectoryA(path.c_str()) ? kOk : lastError();
 }
 
 Result<std::vector<DirEntry>> Win32Platform::list(const std::string &directory) {

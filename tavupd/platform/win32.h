@@ -32,6 +32,7 @@ struct Win32Calls {
     BOOL(WINAPI *DeleteFileA)(LPCSTR);
     DWORD(WINAPI *GetFileAttributesA)(LPCSTR);
     BOOL(WINAPI *CreateDirectoryA)(LPCSTR, LPSECURITY_ATTRIBUTES);
+    BOOL(WINAPI *RemoveDirectoryA)(LPCSTR);
     HANDLE(WINAPI *FindFirstFileA)(LPCSTR, LPWIN32_FIND_DATAA);
     BOOL(WINAPI *FindNextFileA)(HANDLE, LPWIN32_FIND_DATAA);
     BOOL(WINAPI *FindClose)(HANDLE);
@@ -92,6 +93,7 @@ class Win32Platform : public Platform, public AccessProbe {
     Code replace(const std::string &from, const std::string &to) override;
     Code remove(const std::string &path) override;
     Code makeDirectory(const std::string &path) override;
+    Code removeDirectory(const std::string &path) override;
     Result<std::vector<DirEntry>> list(const std::string &directory) override;
     Code delayMove(const std::string &from, const std::optional<std::string> &to) override;
     std::unique_ptr<Appender> openAppender(const std::string &path, bool truncate) override;

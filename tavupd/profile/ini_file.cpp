@@ -2,6 +2,7 @@
 // through the platform.
 #include "profile/profile.h"
 
+#include <cctype>
 #include <cstdint>
 #include <new>
 #include <optional>
@@ -71,6 +72,13 @@ bool replaceWith(const std::string &temp, const std::string &path) {
 }
 
 } // namespace
+
+bool isIniWorkFileName(const std::string &name) {
+    if (name.size() != 11 || name.compare(0, 3, "~TV") != 0 || !text::equalsNoCase(name.substr(7), ".TMP")) return false;
+    for (std::size_t i = 3; i < 7; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
+    return true;
+}
 
 struct IniFile::Impl {
     ini::Table table;

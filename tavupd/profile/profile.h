@@ -56,6 +56,10 @@ class Profile {
 // is made to the file as it is now and saved at once through a file of its
 // own and a replacing rename, so the file is never left half written.
 // Nothing is written on release.
+// The name of a file an IniFile writes its new content to ("~TVxxxx.TMP"),
+// left behind only by a run cut while it saved.
+bool isIniWorkFileName(const std::string &name);
+
 class IniFile : public Profile {
   public:
     // Reads the file (a missing file gives an empty table). Paths are kept

@@ -143,6 +143,11 @@ BOOL WINAPI createDirectory(LPCSTR name, LPSECURITY_ATTRIBUTES sa) {
     return real().CreateDirectoryA(name, sa);
 }
 
+BOOL WINAPI removeDirectory(LPCSTR name) {
+    if (!pass(Call::RemoveDirectoryA)) return FALSE;
+    return real().RemoveDirectoryA(name);
+}
+
 HANDLE WINAPI findFirstFile(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     if (!pass(Call::FindFirstFileA)) return INVALID_HANDLE_VALUE;
     return real().FindFirstFileA(pattern, data);
@@ -282,7 +287,7 @@ const platform::Win32Calls &faultCalls() {
     static const platform::Win32Calls calls = {
         createFile,       readFile,         writeFile,          closeHandle,       setFilePointer,
         getDosFileTime,   setDosFileTime,   moveFile,           moveFileEx,        deleteFile,
-        getFileAttributes, createDirectory, findFirstFile,      findNextFile,      findClose,
+        getFileAttributes, createDirectory, removeDirectory, findFirstFile,      findNextFile,      findClose,
         getWindowsDirectory, getVersionEx,  getCurrentProcessId, getEnvironmentVariable, createProcess,
         getModuleFileName, getFullPathName, getShortPathName,   regOpenKeyEx,      regQueryValueEx,
         regCreateKeyEx,   regSetValueEx,    regDeleteValue,     regDeleteKey,      regEnumKeyEx,

@@ -26,6 +26,7 @@ namespace fault {
     X(DeleteFileA)                                                                                                     \
     X(GetFileAttributesA)                                                                                              \
     X(CreateDirectoryA)                                                                                                \
+    X(RemoveDirectoryA)                                                                                                \
     X(FindFirstFileA)                                                                                                  \
     X(FindNextFileA)                                                                                                   \
     X(FindClose)                                                                                                       \

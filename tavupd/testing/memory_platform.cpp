@@ -367,6 +367,22 @@ Code MemoryPlatform::remove(const std::string &path) {
     return kOk;
 }
 
+Code MemoryPlatform::removeDirectory(const std::string &path) {
+    ++fileChanges_;
+    const FilePath p = parseFile(path);
+    if (!p.valid()) return p.code;
+    if (p.isRoot()) return kAccessDenied;
+    const Entry *dir = find(p.key());
+    if (dir == nullptr) return kFileNotFound;
+    if (!dir->directory) return kNotADirectory;
+    const std::string key = p.key();
+    for (auto it = files_.lower_bound(names::lowerBelow(key));
+         it != files_.end() && it->first < names::upperBelow(key); ++it)
+        if (names::isChild(it->first, key)) return kDirNotEmpty;
+    files_.erase(key);
+    return kOk;
+}
+
 Code MemoryPlatform::makeDirectory(const std::string &path) {
     ++fileChanges_;
     const FilePath p = parseFile(path);

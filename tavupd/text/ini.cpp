@@ -250,6 +250,14 @@ bool Table::addValue(const char *section, const char *key, const char *value) {
     return true;
 }
 
+void Table::replaceLines(std::size_t from, std::size_t to, const std::vector<std::string> &lines) {
+    if (from > lines_.size()) from = lines_.size();
+    // Room first: the table changes only once nothing can fail any more.
+    reserveFor(lines.size());
+    eraseLines(from, to);
+    for (std::size_t i = 0; i < lines.size(); ++i) insertLine(from + i, lines[i]);
+}
+
 std::string Table::bytes() const {
     std::size_t size = tail_.size();
     for (std::size_t i = 0; i < lines_.size(); ++i) size += lines_[i].size() + 2;

@@ -75,6 +75,11 @@ class Table {
     // in 255 characters. Returns true when the line was added.
     bool addValue(const char *section, const char *key, const char *value);
 
+    // Replaces the lines [from, to) by `lines` (to past the end: up to the
+    // end; from past the end: appended). Lines it keeps keep their bytes
+    // and line ends; new ones end like lines the table adds.
+    void replaceLines(std::size_t from, std::size_t to, const std::vector<std::string> &lines);
+
     // Position where a key belongs in the section whose header is at
     // `header`: the first line of the key (see valueOfKey) before the next
     // section line, or else the end of the section, or the one empty line

@@ -170,7 +170,7 @@ TEST_F(Conditions, KeyMustBeFollowedDirectlyByEqualsAndNumbersAreExact) {
                        "[Blank]\n[Zero]\n[Ten]\n");
     auto r = e2e::runTavupd(patch, {"-d"}, "win98");
     // No line belongs to set 0: nothing applies.
-    EXPECT_EQ(r.exitCode, 1u) << r.out << r.err;
+    EXPECT_EQ(r.exitCode, 1642u) << r.out << r.err;
     EXPECT_TRUE(processed(r.out).empty()) << r.out;
     EXPECT_EQ(r.out.find("Testing Condition"), std::string::npos) << r.out;
 }
@@ -180,7 +180,7 @@ TEST_F(Conditions, ConditionLinesOutsideSectionPatchDoNotCount) {
     e2e::PatchDir patch("COND_OTHERSEC");
     patch.writeProfile("[Patch]\nPatch=\n[Other]\nCondition0=A,7,0,Ver,Build,x\n[A]\n");
     auto r = e2e::runTavupd(patch, {"-d"}, "win98");
-    EXPECT_EQ(r.exitCode, 1u) << r.out << r.err;
+    EXPECT_EQ(r.exitCode, 1642u) << r.out << r.err;
     EXPECT_TRUE(processed(r.out).empty());
 }
 
@@ -189,24 +189,24 @@ TEST_F(Conditions, NoSetHoldsInteractiveMessagesOrFailedProgram) {
     e2e::PatchDir patch("COND_NONE");
     patch.writeProfile("[Patch]\nCondition0=A,7,1,Ver,Build,11\n[A]\n");
     auto r = e2e::runTavupd(patch, {}, "win98");
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1642u);
     EXPECT_EQ(r.err, "\r\n\x07" + msg(9) + "\r\n" + msg(10) + "\r\n");
 
     // Not interactive: nothing at all on the error stream.
     e2e::installProduct("C:\\TAVRO", 0, "\n[Ver]\nBuild=10\n");
     r = e2e::runTavupd(patch, {}, "win98");
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1642u);
     EXPECT_EQ(r.err, "");
 
     // The i switch turns interactive mode on again.
     r = e2e::runTavupd(patch, {"i"}, "win98");
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1642u);
     EXPECT_EQ(r.err, "\r\n\x07" + msg(9) + "\r\n" + msg(10) + "\r\n");
 
     // A profile without any condition set.
     patch.writeProfile("[Patch]\nPatch=X\n");
     r = e2e::runTavupd(patch, {"i"}, "win98");
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1642u);
     EXPECT_EQ(r.err, "\r\n\x07" + msg(9) + "\r\n" + msg(10) + "\r\n");
 }
 
@@ -223,10 +223,10 @@ TEST_F(Conditions, NoSetHoldsStartsFailedProgramWhenInteractive) {
     EXPECT_TRUE(e2e::exists(mark));
 
     // A failed program that cannot be started: the run ends as without
-    // one, with messages 9 and 10 and status 1.
+    // one, with messages 9 and 10 and status 1642.
     patch.writeProfile("[Patch]\nFailed Program=NOSUCH.EXE\nCondition0=A,7,1,Ver,Build,11\n[A]\n");
     r = e2e::runTavupd(patch, {}, "win98");
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1642u);
     EXPECT_EQ(r.err, "\r\n\x07" + msg(9) + "\r\n" + msg(10) + "\r\n");
 
     // Not interactive: the failed program is not started.
@@ -234,7 +234,7 @@ TEST_F(Conditions, NoSetHoldsStartsFailedProgramWhenInteractive) {
     DeleteFileA(mark.c_str());
     patch.writeProfile("[Patch]\nFailed Program=FAILED.BAT\nCondition0=A,7,1,Ver,Build,11\n[A]\n");
     r = e2e::runTavupd(patch, {}, "win98");
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1642u);
     EXPECT_TRUE(e2e::waitForStartedPrograms(r.processId));
     EXPECT_FALSE(e2e::exists(mark));
 }

@@ -60,7 +60,7 @@ TEST_F(PatchLoop, RecordsPatchAndRefusesItNextTime) {
 
     // Already installed, not interactive: nothing printed, nothing processed.
     r = e2e::runTavupd(patch, {"-d"}, "win98");
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1638u);
     EXPECT_EQ(r.err, "");
     EXPECT_NE(r.out.find("Checking patch\r\nPatch already installed\r\n"), std::string::npos) << r.out;
     EXPECT_TRUE(processed(r.out).empty());
@@ -69,7 +69,7 @@ TEST_F(PatchLoop, RecordsPatchAndRefusesItNextTime) {
 
     // Interactive: message 11.
     r = e2e::runTavupd(patch, {"i"}, "win98");
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1638u);
     EXPECT_EQ(r.err, errorLine(11));
 
     // Interactive with a failed program: it is started instead, status 0.
@@ -82,10 +82,10 @@ TEST_F(PatchLoop, RecordsPatchAndRefusesItNextTime) {
     EXPECT_TRUE(waitFor(mark));
 
     // ...and one that cannot be started: as without one, message 11 and
-    // status 1.
+    // status 1638.
     patch.writeProfile(profile("Patch=FIX12\nFailed Program=NOSUCH.EXE\n"));
     r = e2e::runTavupd(patch, {"i"}, "win98");
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1638u);
     EXPECT_EQ(r.err, errorLine(11));
 }
 
@@ -151,7 +151,7 @@ TEST_F(PatchLoop, NameComparisonCoversTheNewNameOnlyAndIgnoresCase) {
     e2e::installProduct("C:\\TAVRO", 0, "\n[Install]\nPatch0=FIX12B\n");
     patch.writeProfile(profile("Patch=fix12\n"));
     auto r = e2e::runTavupd(patch, {}, "win98");
-    EXPECT_EQ(r.exitCode, 1u) << r.out << r.err;
+    EXPECT_EQ(r.exitCode, 1638u) << r.out << r.err;
     EXPECT_EQ(systemIniValue("Install", "Patch1"), "");
 
     // A recorded FIX1 does not make FIX12 installed.
@@ -165,7 +165,7 @@ TEST_F(PatchLoop, NameComparisonCoversTheNewNameOnlyAndIgnoresCase) {
     // Found behind other entries.
     e2e::installProduct("C:\\TAVRO", 0, "\n[Install]\nPatch0=OTHER\nPatch1=Fix12\n");
     r = e2e::runTavupd(patch, {}, "win98");
-    EXPECT_EQ(r.exitCode, 1u) << r.out << r.err;
+    EXPECT_EQ(r.exitCode, 1638u) << r.out << r.err;
     EXPECT_EQ(systemIniValue("Install", "Patch2"), "");
 }
 
@@ -194,7 +194,7 @@ TEST_F(PatchLoop, RecordOnlyOnTheTwoFamilies) {
                     << c.version << r.out;
             }
             if (c.recorded && run == 1) {
-                EXPECT_EQ(r.exitCode, 1u) << c.version << " is recorded and so refused the second time";
+                EXPECT_EQ(r.exitCode, 1638u) << c.version << " is recorded and so refused the second time";
             } else {
                 EXPECT_EQ(r.exitCode, 0u) << c.version << r.out << r.err;
                 EXPECT_EQ(processed(r.out), Names{"Go"}) << c.version;
@@ -219,7 +219,7 @@ TEST_F(PatchLoop, RecordGoesToTheRegistryMirror) {
     EXPECT_FALSE(e2e::exists(systemIniPath()));
 
     r = e2e::runTavupd(patch, {}, "win98");
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1638u);
 }
 
 TEST_F(PatchLoop, WorkDirectoriesAreCreated) {
@@ -276,7 +276,7 @@ TEST_F(PatchLoop, MissingProfileAppliesToNothing) {
     e2e::installProduct("C:\\TAVRO", 1);
     e2e::PatchDir patch("LOOP_NOPROFILE");
     auto r = e2e::runTavupd(patch, {}, "win98");
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1642u);
     EXPECT_EQ(r.err, "\r\n\x07" + msg(9) + "\r\n" + msg(10) + "\r\n");
 }
 
@@ -322,7 +322,7 @@ TEST_F(Sections, LinesNamingNoActionAreReportedAndTheNextLineRuns) {
                                     "REBOOTX=1\n"
                                     "REBOOT=1\n"));
     auto r = e2e::runTavupd(patch, {}, "win98");
-    EXPECT_EQ(r.exitCode, kRestartNeeded) << r.out << r.err;
+    EXPECT_EQ(r.exitCode, 1603u) << r.out << r.err;
     std::string expected;
     for (int i = 0; i < 7; ++i) expected += errorLine(18);
     EXPECT_EQ(r.err, expected);
@@ -431,7 +431,7 @@ TEST_F(Sections, KeywordsReachTheirActions) {
                                     "REG1=HKLM,SOFTWARE\\\\E2ETest,Name,Value\n"
                                     "INI1=TAVRO,E2E.INI,Sec,Key,Val\n"));
     auto r = e2e::runTavupd(patch, {"-d"}, "win98");
-    EXPECT_EQ(r.exitCode, 0u) << r.out << r.err;
+    EXPECT_EQ(r.exitCode, 1603u) << r.out << r.err;
     EXPECT_EQ(e2e::countOf(r.out, "\tFindFile\r\n"), 1u) << r.out;
     EXPECT_EQ(e2e::countOf(r.out, "\tFile\r\n"), 1u) << r.out;
     // REBOOT is not taken for REG: one registry trace line, for the REG line.

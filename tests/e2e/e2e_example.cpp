@@ -226,7 +226,7 @@ TEST_F(Example, SecondRunIsRefusedAsAlreadyInstalledAndChangesNothing) {
         const auto oldViewer = readFile("C:\\TAVRO\\TVVIEW.OLD");
 
         RunResult again = apply(version);
-        EXPECT_EQ(again.exitCode, 1u);
+        EXPECT_EQ(again.exitCode, 1638u);
         EXPECT_EQ(again.out, msg(3) + " v2.00 Beta 6N\r\n");
         EXPECT_EQ(again.err, "\r\n\a" + msg(11) + "\r\n");
         EXPECT_EQ(readFile("C:\\TAVRO\\TAVRO.INI"), productIni);
@@ -251,7 +251,7 @@ TEST_F(Example, ProductOutsideTheConditionsIsLeftAlone) {
             regSetString("HKLM", "SOFTWARE\\Korvek\\Tavro", "Build", "0399");
         const auto systemBefore = readFile(win + "\\TAVRO.INI");
         RunResult r = apply("nt40");
-        EXPECT_EQ(r.exitCode, 1u);
+        EXPECT_EQ(r.exitCode, 1642u);
         EXPECT_EQ(r.err, "\r\n\a" + msg(9) + "\r\n" + msg(10) + "\r\n");
         EXPECT_EQ(readFile("C:\\TAVRO\\TVVIEW.EXE"), source("TAVRO\\TVVIEW.EXE"));
         EXPECT_FALSE(exists("C:\\TAVRO\\TVVIEW.OLD"));

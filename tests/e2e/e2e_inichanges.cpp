@@ -33,11 +33,14 @@ std::string error21Tail(const std::string &what) {
            "     Size:          0\r\n";
 }
 
-void expectError21(const RunResult &r, const std::string &what) {
+// `changed`: the run of a named patch changed something before the error,
+// so the report ends with how to take that back.
+void expectError21(const RunResult &r, const std::string &what, bool changed) {
     EXPECT_EQ(r.exitCode, 1u);
     const std::string head = "\aCritical ERROR Occured on line ";
     ASSERT_EQ(r.err.compare(0, head.size(), head), 0) << r.err;
-    const std::string tail = error21Tail(what);
+    const std::string tail =
+        error21Tail(what) + (changed ? "To take back what was done, run: TAVUPD.EXE -u\r\n" : std::string());
     ASSERT_GE(r.err.size(), tail.size()) << r.err;
     EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
     EXPECT_EQ(r.out.find(kComplete), std::string::npos) << r.out;
@@ -150,7 +153,7 @@ TEST_F(IniChanges, ProductDirectoryThatIsTheWindowsDirectoryKeepsTheRecord) {
                                          "\r\n[Settings]\r\nHelpFile=X\r\n\r\n[Install]\r\nPatch0=ROOTWIN\r\n"));
     // Recorded: the next run finds it installed and changes nothing.
     r = run(profileWith("INI1=TAVRO,TAVRO.INI,Settings,HelpFile,Y\n", 7, "Patch=ROOTWIN\n"));
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1638u);
     EXPECT_NE(readFile(systemIni()).value_or("").find("HelpFile=X\r\n"), std::string::npos);
 
     // The same with the system TAVRO.INI in the registry: the record is in
@@ -163,7 +166,7 @@ TEST_F(IniChanges, ProductDirectoryThatIsTheWindowsDirectoryKeepsTheRecord) {
     EXPECT_EQ(regGetString("HKLM", kSettingsKey + "\\Settings", "HelpFile"), std::optional<std::string>("Y"));
     EXPECT_EQ(regGetString("HKLM", kSettingsKey + "\\Install", "Patch0"), std::optional<std::string>("ROOTREG"));
     r = run(profileWith(body, 7, "Patch=ROOTREG\n"));
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1638u);
 
     ::DeleteFileA(systemIni().c_str());
     if (!hadArchive) removeTree(win + "\\ARCHIVE");
@@ -220,7 +223,7 @@ TEST_F(IniChanges, RegistrySectionTooLongForItsKeyEndsTheRunAsAnUnwritableFile) 
     makeDirs("C:\\TAVRO");
     regSetString("HKLM", kSettingsKey + "\\Tavro", "root", "C:\\TAVRO");
     r = run(profileWith(body));
-    expectError21(r, kSettingsKey + "\\" + section);
+    expectError21(r, kSettingsKey + "\\" + section, /*changed*/ false);
     EXPECT_FALSE(exists("C:\\TAVRO\\AFTER.INI"));
 }
 
@@ -265,7 +268,7 @@ TEST_F(IniChanges, FailingRecordWriteIsACriticalErrorInEitherForm) {
         prepare();
         RunResult r = runTavupd(patch(), {}, "win98", 60000,
                                 {"TAVUPD_FAULT_CALL=" + std::to_string(writes.back())});
-        expectError21(r, form.what);
+        expectError21(r, form.what, /*changed*/ true);
         EXPECT_FALSE(recorded());
         EXPECT_TRUE(exists("C:\\TAVRO\\APP.INI"));
     }

@@ -348,6 +348,7 @@ TEST(Interrupt, NextRunFinishesAnInterruptedSubstAndRemovesItsWorkFiles) {
         if (now && *now != cut.reportOld && *now != cut.reportExpanded()) v.push_back("REPORT.CFG neither old nor expanded");
         if (!now && readFile(backup) != std::optional<std::string>(cut.reportOld)) v.push_back("REPORT.CFG lost");
         for (const auto &f : listFilesBelow(kProduct)) {
+            if (isJournalFile(f)) continue;
             if (_stricmp(f.c_str(), report.c_str()) != 0 && _stricmp(f.c_str(), backup.c_str()) != 0) {
                 ++strays;
                 break;
@@ -355,10 +356,11 @@ TEST(Interrupt, NextRunFinishesAnInterruptedSubstAndRemovesItsWorkFiles) {
         }
 
         RunResult next = runTavupd(patch, {}, "win98", 60000, {"TEMP=" + kTempDir});
-        if (next.exitCode != 0 && next.exitCode != 1) v.push_back("next run ended with " + std::to_string(next.exitCode));
+        if (next.exitCode != 0 && next.exitCode != 1 && next.exitCode != 1638) v.push_back("next run ended with " + std::to_string(next.exitCode));
         if (readFile(report) != std::optional<std::string>(cut.reportExpanded())) v.push_back("REPORT.CFG not expanded");
         if (readFile(backup) != std::optional<std::string>(cut.reportOld)) v.push_back("REPORT.OLD is not the old file");
         std::vector<std::string> files = listFilesBelow(kProduct);
+        files.erase(std::remove_if(files.begin(), files.end(), isJournalFile), files.end());
         std::sort(files.begin(), files.end());
         if (files != std::vector<std::string>{backup, report}) {
             for (const auto &f : files)

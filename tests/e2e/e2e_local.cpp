@@ -363,7 +363,7 @@ TEST_F(Local, RenameWhoseBackupWouldReplaceTheSourceIsRefused) {
     RunResult r = run("RENAME1=TAVRO,VIEW.OLD,VIEW.EXE,0,1\n");
     EXPECT_EQ(r.err, "\r\n\a" + message(29) + ": C:\\TAVRO\\VIEW.OLD\r\n");
     EXPECT_EQ(r.out, kBanner + kComplete);
-    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.exitCode, 1603u);
     EXPECT_EQ(readFile("C:\\TAVRO\\VIEW.OLD"), std::optional<std::string>("previous"));
     EXPECT_EQ(readFile("C:\\TAVRO\\VIEW.EXE"), std::optional<std::string>("current"));
     EXPECT_FALSE(exists(win("WININIT.INI")));
@@ -392,7 +392,7 @@ TEST_F(Local, FailuresThatARestartCannotMendAreReportedNotRegistered) {
                              "\r\n\a" + message(29) + ": C:\\TAVRO\\NODIR\\A.TXT\r\n" + kInvalidLine + kInvalidLine +
                              "\r\n\a" + message(30) + ": C:\\TAVRO\\NODIR\\C.TXT\r\n");
         EXPECT_EQ(r.out, kBanner + kComplete);
-        EXPECT_EQ(r.exitCode, 0u);
+        EXPECT_EQ(r.exitCode, 1603u);
         EXPECT_EQ(readFile("C:\\TAVRO\\A.TXT"), std::optional<std::string>("a"));
         EXPECT_EQ(readFile("C:\\TAVRO\\B.TXT"), std::optional<std::string>("b"));
         EXPECT_FALSE(exists("C:\\TAVRO\\NODIR"));

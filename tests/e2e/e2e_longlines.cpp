@@ -63,7 +63,7 @@ TEST_F(LongLines, ActionLineOf300CharactersIsRefusedNeitherCutNorSplit) {
     ASSERT_FALSE(r.timedOut);
     EXPECT_EQ(r.err, overlong("INI1"));
     EXPECT_EQ(r.out, kBanner + kComplete);
-    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.exitCode, 1603u);
 
     // The line did nothing at all; the line after it is still the next line.
     EXPECT_FALSE(exists(winIni("CUT.INI")));
@@ -99,7 +99,7 @@ TEST_F(LongLines, CutLinesWouldEraseOrDeleteSomethingElse) {
     ASSERT_EQ(reg.size(), 264u);
     RunResult r = run(profileWith(erase + "\n" + reg + "\nINI3=WINDOWS,AFTER.INI,S,k,1\n"));
     ASSERT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, 0u);
+    EXPECT_EQ(r.exitCode, 1603u);
     EXPECT_EQ(r.err, overlong("ERASE1") + overlong("REG8"));
     EXPECT_EQ(readFile("C:\\TAVRO\\" + name + ".TXT"), std::optional<std::string>("keep"));
     EXPECT_EQ(readFile("C:\\TAVRO\\" + name + ".TXT.BAK"), std::optional<std::string>("backup"));
@@ -128,7 +128,7 @@ TEST_F(LongLines, OverlongConditionLineFailsItsSet) {
     // Alone, the set that fails leaves nothing that applies.
     patch().writeProfile("[Patch]\n" + condition + "\n\n[LONG]\nINI1=WINDOWS,CUT.INI,S,k,long\n");
     r = runTavupd(patch());
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1642u);
     EXPECT_EQ(r.err, overlong("Condition0") + "\r\n\a" + message(9) + "\r\n" + message(10) + "\r\n");
     EXPECT_FALSE(exists(winIni("CUT.INI")));
 }

@@ -378,8 +378,8 @@ TEST(PreviewConditions, NoSetHoldsSaysWhichTestFailedAndEndsAsTheRunWould) {
         << report;
     EXPECT_TRUE(contains(p.lines, "TAVUPD.DAT: no condition set holds: the patch does not apply to this system")) << report;
     EXPECT_TRUE(contains(p.lines, "TAVUPD.DAT: the patch would not be recorded")) << report;
-    EXPECT_TRUE(contains(p.lines, "TAVUPD.DAT: the run would end with status 1")) << report;
-    EXPECT_EQ(p.run.exitCode, 1u);
+    EXPECT_TRUE(contains(p.lines, "TAVUPD.DAT: the run would end with status 1642")) << report;
+    EXPECT_EQ(p.run.exitCode, 1642u);
     EXPECT_FALSE(regKeyExists("HKLM", "SOFTWARE\\E2ETest"));
 }
 

@@ -168,7 +168,7 @@ TEST(StartupNames, ArgumentAfterPIsNotASwitch) {
     patch.writeProfile(applyingProfile());
     // "-d" is taken as the profile's path: no debug, and no profile there.
     RunResult r = runTavupd(patch, {"-p", "-d"});
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1642u);
     EXPECT_EQ(r.out, banner());
     EXPECT_EQ(r.err, "");
     EXPECT_FALSE(exists(kResult));
@@ -229,7 +229,7 @@ TEST(StartupSwitches, InteractiveAndDebug) {
         for (const auto &a : c.args) shown += "[" + a + "]";
         SCOPED_TRACE(shown);
         RunResult r = runTavupd(patch, c.args);
-        EXPECT_EQ(r.exitCode, 1u);
+        EXPECT_EQ(r.exitCode, 1642u);
         if (c.debug) {
             ASSERT_EQ(r.out.compare(0, banner().size(), banner()), 0) << r.out;
             std::string second = r.out.substr(banner().size());
@@ -260,7 +260,7 @@ TEST(StartupSwitches, InteractiveSettingOfTheSystemIni) {
         PatchDir patch("INTERACT");
         patch.writeProfile(failingProfile());
         RunResult r = runTavupd(patch);
-        EXPECT_EQ(r.exitCode, 1u);
+        EXPECT_EQ(r.exitCode, 1642u);
         EXPECT_EQ(r.out, banner());
         EXPECT_EQ(r.err, c.interactive ? notApplicable() : "");
         // The i switch turns it on in every case.
@@ -349,7 +349,7 @@ TEST(StartupLanguageFile, EndOfTheMessageList) {
         SCOPED_TRACE(c.rest);
         patch.writeFile("TAVUPD.MSG", head + c.rest);
         RunResult r = runTavupd(patch);
-        EXPECT_EQ(r.exitCode, 1u);
+        EXPECT_EQ(r.exitCode, 1642u);
         EXPECT_EQ(r.out, c.expected + " " + kVersion + "\r\n");
         EXPECT_EQ(r.err, "");
     }
@@ -368,7 +368,7 @@ TEST(StartupLog, TruncatedOrAppended) {
     writeFile(log, old);
     patch.writeProfile(failingProfile("LogFile=" + log + "\n"));
     RunResult r = runTavupd(patch);
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1642u);
     EXPECT_EQ(r.err, notApplicable());
     EXPECT_EQ(readFile(log).value_or("<none>"), r.out + r.err);
 
@@ -483,7 +483,9 @@ TEST(StartupCriticalError, ReportAndStatus) {
     const std::regex report("\aCritical ERROR Occured on line ([0-9]+) of file tvpprof\r\n"
                             "     Error Number:  21\r\n"
                             "     Error Message: C:\\\\TAVRO\\\\NODIR\\\\X\\.INI\r\n"
-                            "     Size:          0\r\n");
+                            "     Size:          0\r\n"
+                            // The run made its work directories: how to take them back.
+                            "To take back what was done, run: TAVUPD\\.EXE -u\r\n");
     EXPECT_TRUE(std::regex_match(r.err, m, report)) << r.err;
     if (!m.empty()) {
         EXPECT_GT(std::stol(m[1].str()), 0);
@@ -596,7 +598,7 @@ TEST(StartupRegistrySettings, RootAndRecordInTheRegistry) {
     // Recorded: a second run finds it installed.
     DeleteFileA(kResult.c_str());
     r = runTavupd(patch);
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1638u);
     EXPECT_FALSE(exists(kResult));
 }
 
@@ -713,7 +715,7 @@ TEST(StartupFailedProgram, ThatCannotBeStartedLeavesTheMessagesOfARunWithoutOne)
     // No set holds: messages 9 and 10.
     patch.writeProfile(failingProfile("Failed Program=NOSUCH\nLogFile=RUN.LOG\n"));
     RunResult r = runTavupd(patch);
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1642u);
     EXPECT_EQ(r.out, banner());
     EXPECT_EQ(r.err, notApplicable());
     EXPECT_EQ(readFile(patch.path("RUN.LOG")).value_or("<none>"), banner() + notApplicable());
@@ -723,7 +725,7 @@ TEST(StartupFailedProgram, ThatCannotBeStartedLeavesTheMessagesOfARunWithoutOne)
     ASSERT_EQ(r.exitCode, 0u) << r.err;
     patch.writeProfile(applyingProfile("Patch=FAILMISS\nFailed Program=NOSUCH.EXE\n"));
     r = runTavupd(patch);
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1638u);
     EXPECT_EQ(r.out, banner());
     EXPECT_EQ(r.err, "\r\n\a" + msg(11) + "\r\n");
 }
@@ -735,7 +737,7 @@ TEST(StartupFailedProgram, NotStartedWhenNotInteractive) {
     ASSERT_TRUE(CopyFileA(selfPath().c_str(), patch.path("FOLLOW.EXE").c_str(), FALSE));
     patch.writeProfile(failingProfile("Failed Program=FOLLOW.EXE\n"));
     RunResult r = runTavupd(patch);
-    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.exitCode, 1642u);
     EXPECT_EQ(r.out, banner());
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(waitForStartedPrograms(r.processId));

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <stdexcept>
 
@@ -328,8 +329,8 @@ std::vector<std::string> listDir(const std::string &dir) {
     return names;
 }
 
-FileLock::FileLock(const std::string &path)
-    : h_(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+FileLock::FileLock(const std::string &path, bool shareRead)
+    : h_(CreateFileA(path.c_str(), GENERIC_READ, shareRead ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0, nullptr)) {}
 FileLock::~FileLock() { release(); }
 void FileLock::release() {
     if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
@@ -529,6 +530,14 @@ void carryOutPendingOperations() {
         }
     }
     clearPendingMoves();
+}
+
+bool isJournalFile(const std::string &path) {
+    std::string upper = path;
+    for (char &c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const bool journal = upper.size() > 4 && upper.compare(upper.size() - 4, 4, ".JNL") == 0 &&
+                         upper.find("\\ARCHIVE\\") != std::string::npos;
+    return journal || upper.find("\\ARCHIVE\\UNDO\\") != std::string::npos;
 }
 
 std::vector<std::string> listFilesBelow(const std::string &dir) {

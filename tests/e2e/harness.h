@@ -112,10 +112,11 @@ WORD dosTime(int hour, int minute, int second);
 std::vector<std::string> listDir(const std::string &dir);
 
 // Holds a file open with no sharing so that other processes can neither
-// open, rename nor delete it (as Windows holds a loaded module).
+// open, rename nor delete it; with `shareRead`, others may read it but
+// neither write, rename nor delete it (as Windows holds a running program).
 class FileLock {
   public:
-    explicit FileLock(const std::string &path);
+    explicit FileLock(const std::string &path, bool shareRead = false);
     ~FileLock();
     bool locked() const { return h_ != INVALID_HANDLE_VALUE; }
     void release();
@@ -185,5 +186,9 @@ void clearPendingMoves();
 
 // Every file below a directory (recursively), as full paths.
 std::vector<std::string> listFilesBelow(const std::string &dir);
+
+// A patch's journal (ARCHIVE\<patch>.JNL) or one of its copies
+// (ARCHIVE\UNDO\...): files of the journal, not of the product.
+bool isJournalFile(const std::string &path);
 
 } // namespace e2e

@@ -40,6 +40,7 @@ class ReadOnlyMachine : public Platform, public AccessProbe {
     Code replace(const std::string &f, const std::string &) override { return refused("replace " + f); }
     Code remove(const std::string &p) override { return refused("remove " + p); }
     Code makeDirectory(const std::string &p) override { return refused("makeDirectory " + p); }
+    Code removeDirectory(const std::string &p) override { return refused("removeDirectory " + p); }
     Result<std::vector<DirEntry>> list(const std::string &d) override { return m_.list(d); }
     Code delayMove(const std::string &f, const std::optional<std::string> &) override {
         return refused("delayMove " + f);

@@ -895,3 +895,17 @@ TEST_F(ProfileRegistry, NoFileIsTouchedInRegistryMode) {
     }
     EXPECT_EQ(dirEntries(), std::vector<std::string>{});
 }
+
+// The work file of a save is told from every other name, so that undo can
+// remove one a cut run left without touching anything else.
+TEST(IniWorkFileName, OnlyTheNamesASaveWritesTo) {
+    EXPECT_TRUE(isIniWorkFileName("~TV0A1F.TMP"));
+    EXPECT_TRUE(isIniWorkFileName("~TVFFFF.tmp"));
+    EXPECT_FALSE(isIniWorkFileName("~TV0A1G.TMP")); // no hexadecimal digit
+    EXPECT_FALSE(isIniWorkFileName("~TV0A1.TMP"));
+    EXPECT_FALSE(isIniWorkFileName("~TV0A1FF.TMP"));
+    EXPECT_FALSE(isIniWorkFileName("~TU0A1F.TMP"));
+    EXPECT_FALSE(isIniWorkFileName("~TV0A1F.INI"));
+    EXPECT_FALSE(isIniWorkFileName("TAVRO.INI"));
+    EXPECT_FALSE(isIniWorkFileName("~C0k.h40"));
+}
