@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 
 #ifndef E2E_TAVUPD_EXE
@@ -36,6 +39,104 @@ std::string quoteArg(const std::string &a) {
 
 
 const char *kPendingKey = "System\\CurrentControlSet\\Control\\Session Manager";
+
+
+// FNV-1a of a file's bytes; "-" when it cannot be read.
+std::string hashOf(const std::string &path) {
+    const std::optional<std::string> bytes = readFile(path);
+    if (!bytes) return "-";
+    unsigned long long h = 1469598103934665603ull;
+    for (unsigned char c : *bytes) h = (h ^ c) * 1099511628211ull;
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%016llx", h);
+    return buf;
+}
+
+bool sameNoCase(const std::string &a, const std::string &b) { return _stricmp(a.c_str(), b.c_str()) == 0; }
+
+// Every file and directory below `dir`: attributes, size, last-write time
+// and, for files, the hash of the bytes. `skip` paths (files or directories) are left out.
+void snapshotFiles(const std::string &dir, const std::vector<std::string> &skip, bool exactTimes,
+                   std::map<std::string, std::string> &out) {
+    WIN32_FIND_DATAA d;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &d);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string name = d.cFileName;
+        if (name == "." || name == "..") continue;
+        const std::string path = dir + "\\" + name;
+        if (std::any_of(skip.begin(), skip.end(), [&](const std::string &s) { return sameNoCase(s, path); })) continue;
+        char facts[96];
+        std::snprintf(facts, sizeof facts, "attr %lx size %lu:%lu written %lu:%lu", d.dwFileAttributes,
+                      d.nFileSizeHigh, d.nFileSizeLow, d.ftLastWriteTime.dwHighDateTime,
+                      d.ftLastWriteTime.dwLowDateTime);
+        const bool directory = (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        // A link leads out of the prefix (Wine's user folders are links to
+        // the Linux home directory).
+        if (directory && (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) continue;
+        if (!exactTimes) {
+            // Files by their date as the date rule reads it, directories
+            // without a time.
+            FILETIME local{};
+            WORD date = 0, time = 0;
+            FileTimeToLocalFileTime(&d.ftLastWriteTime, &local);
+            FileTimeToDosDateTime(&local, &date, &time);
+            if (directory)
+                std::snprintf(facts, sizeof facts, "attr %lx directory", d.dwFileAttributes);
+            else
+                std::snprintf(facts, sizeof facts, "attr %lx size %lu:%lu dos %04x:%04x", d.dwFileAttributes,
+                              d.nFileSizeHigh, d.nFileSizeLow, date, time);
+        }
+        out[path] = std::string(facts) + (directory ? "" : " hash " + hashOf(path));
+        if (directory) snapshotFiles(path, skip, exactTimes, out);
+    } while (FindNextFileA(h, &d));
+    FindClose(h);
+}
+
+// Every key below `path` with its values (type and bytes in hex).
+void snapshotKeys(HKEY root, const std::string &rootName, const std::string &path,
+                  const std::vector<std::string> &skip, std::map<std::string, std::string> &out) {
+    const std::string full = rootName + (path.empty() ? "" : "\\" + path);
+    if (std::any_of(skip.begin(), skip.end(), [&](const std::string &s) { return sameNoCase(s, full); })) return;
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        out[full] = "cannot be opened";
+        return;
+    }
+    std::string values;
+    for (DWORD i = 0;; ++i) {
+        char name[16384];
+        DWORD nameSize = sizeof name, type = 0, dataSize = 0;
+        LONG rc = RegEnumValueA(key, i, name, &nameSize, nullptr, &type, nullptr, &dataSize);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS && rc != ERROR_MORE_DATA) {
+            values += "?";
+            break;
+        }
+        std::vector<BYTE> data(dataSize + 1);
+        nameSize = sizeof name;
+        DWORD got = dataSize;
+        RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data.data(), &got);
+        values += std::string(name) + "=" + std::to_string(type) + ":";
+        static const char hex[] = "0123456789abcdef";
+        for (DWORD b = 0; b < got && b < data.size(); ++b) {
+            values += hex[data[b] >> 4];
+            values += hex[data[b] & 15];
+        }
+        values += ";";
+    }
+    out[full] = values;
+    std::vector<std::string> subkeys;
+    for (DWORD i = 0;; ++i) {
+        char name[1024];
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        subkeys.push_back(name);
+    }
+    RegCloseKey(key);
+    for (const std::string &sub : subkeys)
+        snapshotKeys(root, rootName, path.empty() ? sub : path + "\\" + sub, skip, out);
+}
 
 } // namespace
 
@@ -614,5 +715,44 @@ std::string crlf(const std::string &text) {
     }
     return s;
 }
+
+std::map<std::string, std::string> snapshotMachine(const std::vector<std::string> &leaveOut, bool exactTimes) {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string tempDir = temp;
+    if (!tempDir.empty() && tempDir.back() == '\\') tempDir.pop_back();
+    std::vector<std::string> skip = leaveOut;
+    skip.push_back(tempDir);
+    char profile[MAX_PATH] = "";
+    if (GetEnvironmentVariableA("USERPROFILE", profile, sizeof profile) > 0) {
+        for (const char *folder : {"Desktop", "Documents", "Downloads", "Music", "Pictures", "Videos",
+                                   "AppData\\Roaming\\Microsoft\\Windows\\Templates"})
+            skip.push_back(std::string(profile) + "\\" + folder);
+    }
+    std::map<std::string, std::string> out;
+    snapshotFiles("C:", skip, exactTimes, out);
+    std::vector<std::string> keys = leaveOut;
+    keys.push_back("HKLM\\HARDWARE");
+    snapshotKeys(HKEY_LOCAL_MACHINE, "HKLM", "", keys, out);
+    snapshotKeys(HKEY_CURRENT_USER, "HKCU", "", keys, out);
+    return out;
+}
+
+// What differs between two snapshots, one line per entry.
+std::string differences(const std::map<std::string, std::string> &before,
+                        const std::map<std::string, std::string> &after) {
+    std::string out;
+    for (const auto &[name, facts] : before) {
+        const auto it = after.find(name);
+        if (it == after.end())
+            out += "gone: " + name + "\n";
+        else if (it->second != facts)
+            out += "changed: " + name + "\n  was " + facts + "\n  now " + it->second + "\n";
+    }
+    for (const auto &[name, facts] : after)
+        if (before.find(name) == before.end()) out += "new: " + name + " " + facts + "\n";
+    return out;
+}
+
 
 } // namespace e2e

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -190,5 +191,23 @@ std::vector<std::string> listFilesBelow(const std::string &dir);
 // A patch's journal (ARCHIVE\<patch>.JNL) or one of its copies
 // (ARCHIVE\UNDO\...): files of the journal, not of the product.
 bool isJournalFile(const std::string &path);
+
+
+// The machine: every file and directory of drive C: (attributes, size,
+// last-write time, a hash of the bytes) and every key and value of
+// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER, by name. Left out: the files and
+// keys named in `leaveOut` ("C:\X\LOG.TXT", "HKCU\Software\X"), the
+// temporary directory (the harness captures program output there), the
+// user's shell folders (Wine links them out of the prefix) and HKLM\HARDWARE
+// (Wine makes it anew at every start). Without `exactTimes` a file's time is
+// its packed DOS date and time (what the date rule reads, and what copies
+// keep) and a directory has none (creating and removing a file in it
+// changes its time).
+std::map<std::string, std::string> snapshotMachine(const std::vector<std::string> &leaveOut = {},
+                                                   bool exactTimes = true);
+// What differs between two machine snapshots, one line per entry ("" when
+// nothing does).
+std::string differences(const std::map<std::string, std::string> &before,
+                        const std::map<std::string, std::string> &after);
 
 } // namespace e2e
