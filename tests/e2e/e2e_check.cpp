@@ -31,11 +31,6 @@ std::string expected(const std::string &kit) {
     return text.value_or("");
 }
 
-void copyKit(const PatchDir &patch, const std::string &from) {
-    for (const auto &name : listDir(from))
-        ASSERT_TRUE(CopyFileA((from + "\\" + name).c_str(), patch.path(name).c_str(), FALSE)) << name;
-}
-
 // Everything the example patch would change: product files and
 // directories, the Windows directory's INI files, the registry keys it
 // writes, the delayed moves; and the kit directory itself.
@@ -70,7 +65,7 @@ TEST_F(Check, ExampleKitChangesNothingAndReportsAsTheNativeChecker) {
     RunResult setup = runProgram(tvsetup, {"install", kSource + "\\examples\\product\\PRODUCT.LST"});
     ASSERT_EQ(setup.exitCode, 0u) << setup.err;
     PatchDir kit("CHECK");
-    copyKit(kit, kSource + "\\examples\\patch");
+    ASSERT_TRUE(copyKit(kSource + "\\examples\\patch", kit));
     const std::string before = machineState(kit);
 
     for (const char *version : {"win98", "nt40"}) {
@@ -89,7 +84,7 @@ TEST_F(Check, ExampleKitChangesNothingAndReportsAsTheNativeChecker) {
 TEST_F(Check, BrokenKitFailsWithTheNativeCheckersReport) {
     installProduct();
     PatchDir kit("BROKEN");
-    copyKit(kit, kSource + "\\tests\\check\\broken");
+    ASSERT_TRUE(copyKit(kSource + "\\tests\\check\\broken", kit));
     const std::string before = machineState(kit);
     // Its LogFile names the profile itself: the check must not open it.
     const RunResult r = runTavupd(kit, {"/C"});

@@ -88,11 +88,7 @@ class Example : public ::testing::Test {
         ASSERT_TRUE(regKeyExists("HKCU", "Software\\Korvek\\Tavro\\Cache\\Thumbs"));
 
         kit = std::make_unique<PatchDir>("EXAMPLE");
-        for (const auto &name : listDir(kKitDir)) {
-            const std::string to = kit->path(name);
-            ASSERT_TRUE(CopyFileA((kKitDir + "\\" + name).c_str(), to.c_str(), FALSE)) << name;
-            setDosTime(to, dosDate(1999, 6, 15), dosTime(12, 0, 0));
-        }
+        ASSERT_TRUE(copyKit(kKitDir, *kit));
         // As in the demo: no question box, the run ends with message 8.
         std::string profile = readFile(kit->path("TAVUPD.DAT")).value_or("");
         const std::string setting = "Reboot Program=RESTARTER.EXE";

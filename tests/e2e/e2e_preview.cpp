@@ -112,11 +112,7 @@ std::unique_ptr<PatchDir> exampleMachine(bool faultBuild) {
     RunResult setup = runProgram(tvsetupExe(), {"install", kProductDir + "\\PRODUCT.LST"});
     EXPECT_EQ(setup.exitCode, 0u) << setup.err;
     auto kit = std::make_unique<PatchDir>("EXAMPLE", faultBuild);
-    for (const auto &name : listDir(kKitDir)) {
-        const std::string to = kit->path(name);
-        EXPECT_TRUE(CopyFileA((kKitDir + "\\" + name).c_str(), to.c_str(), FALSE)) << name;
-        setDosTime(to, dosDate(1999, 6, 15), dosTime(12, 0, 0));
-    }
+    EXPECT_TRUE(copyKit(kKitDir, *kit));
     return kit;
 }
 

@@ -128,11 +128,7 @@ class Undo : public ::testing::Test {
         win = windowsDir();
         reinstallProduct();
         kit = std::make_unique<PatchDir>("EXAMPLE", faultBuild);
-        for (const auto &name : listDir(kKitDir)) {
-            const std::string to = kit->path(name);
-            ASSERT_TRUE(CopyFileA((kKitDir + "\\" + name).c_str(), to.c_str(), FALSE)) << name;
-            setDosTime(to, dosDate(1999, 6, 15), dosTime(12, 0, 0));
-        }
+        ASSERT_TRUE(copyKit(kKitDir, *kit));
         std::string profile = readFile(kit->path("TAVUPD.DAT")).value_or("");
         const std::string setting = "Reboot Program=RESTARTER.EXE";
         const size_t at = profile.find(setting);

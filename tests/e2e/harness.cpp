@@ -755,4 +755,16 @@ std::string differences(const std::map<std::string, std::string> &before,
 }
 
 
+bool copyKit(const std::string &from, const PatchDir &kit) {
+    bool all = true;
+    for (const auto &name : listDir(from)) {
+        const std::string to = kit.path(name);
+        const bool copied = CopyFileA((from + "\\" + name).c_str(), to.c_str(), FALSE) != 0;
+        EXPECT_TRUE(copied) << name;
+        all = all && copied;
+        if (copied) setDosTime(to, dosDate(1999, 6, 15), dosTime(12, 0, 0));
+    }
+    return all;
+}
+
 } // namespace e2e

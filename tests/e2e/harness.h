@@ -210,4 +210,9 @@ std::map<std::string, std::string> snapshotMachine(const std::vector<std::string
 std::string differences(const std::map<std::string, std::string> &before,
                         const std::map<std::string, std::string> &after);
 
+// Every file of the kit directory `from` copied into `kit`, each dated
+// 15 June 1999 12:00 (older than the product's files the kit replaces, as in
+// the manual); false when one could not be copied.
+bool copyKit(const std::string &from, const PatchDir &kit);
+
 } // namespace e2e
