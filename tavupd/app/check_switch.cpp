@@ -95,12 +95,5 @@ int printReport(int argc, char **argv, const std::string &programDirectory, cons
 int runProfileCheck(int argc, char **argv, const std::string &programDirectory, const std::string &defaultProfile) {
     // The check runs outside the driver's protected run: memory running out
     // while the profile is read is reported here the same way.
-    try {
-        return printReport(argc, argv, programDirectory, defaultProfile);
-    } catch (const Error &error) {
-        reportCriticalError(error);
-    } catch (const std::bad_alloc &) {
-        reportCriticalError(Error(1, 0, "tavupd", __LINE__));
-    }
-    return 1;
+    return withCriticalReport([&] { return printReport(argc, argv, programDirectory, defaultProfile); }, __LINE__);
 }

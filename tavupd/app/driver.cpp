@@ -265,16 +265,7 @@ int runProtected(Run &run, int argc, char **argv, const Kit &kit) {
 
 // The run with its critical errors reported; the exit status.
 int runGuarded(Run &state, int argc, char **argv, const Kit &kit) {
-    try {
-        return runProtected(state, argc, argv, kit);
-    } catch (const Error &error) {
-        reportCriticalError(error);
-    } catch (const std::bad_alloc &) {
-        // Memory ran out outside the places that name the object they
-        // create: reported as allocation failure of unknown size.
-        reportCriticalError(Error(1, 0, "tavupd", __LINE__));
-    }
-    return 1;
+    return withCriticalReport([&] { return runProtected(state, argc, argv, kit); }, __LINE__);
 }
 
 // -n: the very run on the machine as it is, through an overlay that keeps

@@ -1,6 +1,7 @@
 // The record raised when an operation cannot go on, and its report.
 #pragma once
 
+#include <new>
 #include <string>
 
 // Raised by value (throw Error(...)), caught by reference only.
@@ -21,3 +22,18 @@ class Error {
 // Writes the four-line critical-error report to the standard error stream
 // (unit-buffered, not logged).
 void reportCriticalError(const Error &error);
+
+// Runs `run` (returning an exit status) with its critical errors reported:
+// an Error as raised, memory running out outside the places that name the
+// object they create as allocation failure of unknown size, raised in module
+// tavupd at `line`. Such a run ends with status 1.
+template <typename Run> int withCriticalReport(Run run, int line) {
+    try {
+        return run();
+    } catch (const Error &error) {
+        reportCriticalError(error);
+    } catch (const std::bad_alloc &) {
+        reportCriticalError(Error(1, 0, "tavupd", line));
+    }
+    return 1;
+}
