@@ -72,6 +72,14 @@ std::string journalPath(const std::string &archive, const std::string &patch) {
     return text::joinPath(archive, fileStem(patch) + ".JNL");
 }
 
+std::string besideJournalPath(const std::string &archive, const std::string &patch) {
+    std::string product = archive;
+    while (!product.empty() && product.back() == '\\') product.pop_back();
+    const std::size_t slash = product.find_last_of('\\');
+    product.resize(slash == std::string::npos ? 0 : slash);
+    return text::joinPath(product, fileStem(patch) + ".JNL");
+}
+
 std::string undoDirectory(const std::string &archive) { return text::joinPath(archive, "UNDO"); }
 
 std::string copyDirectory(const std::string &archive, const std::string &patch) {

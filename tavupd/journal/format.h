@@ -171,6 +171,12 @@ ParsedLine parseLine(std::string_view line);
 std::string fileStem(const std::string &patch);
 // ARCHIVE\<stem>.JNL and ARCHIVE\UNDO\<stem>.
 std::string journalPath(const std::string &archive, const std::string &patch);
+// Where the journal is while the archive directory is not there: beside it,
+// in the product directory (<product>\<stem>.JNL). A run that must make the
+// archive directory begins its journal there and moves it in once the
+// directory is made; undo moves it there before it removes the directory.
+// Either way a cut finds a journal that knows of the directory.
+std::string besideJournalPath(const std::string &archive, const std::string &patch);
 std::string undoDirectory(const std::string &archive);
 std::string copyDirectory(const std::string &archive, const std::string &patch);
 

@@ -1,5 +1,6 @@
 #include "journal/machine_ops.h"
 
+#include "journal/reader.h"
 #include "text/textkit.h"
 #include "text/ini.h"
 
@@ -40,6 +41,14 @@ FileState currentState(Platform &machine, const std::string &path) {
 }
 
 bool exists(Platform &machine, const std::string &path) { return machine.attributes(path).exists(); }
+
+std::string journalOf(Platform &machine, const std::string &archive, const std::string &patch) {
+    const std::string inArchive = journalPath(archive, patch);
+    if (exists(machine, inArchive)) return inArchive;
+    const std::string beside = besideJournalPath(archive, patch);
+    const platform::Result<std::string> bytes = machine.readAll(beside);
+    return bytes.ok() && readJournal(bytes.value).isJournal ? beside : inArchive;
+}
 
 bool waitsForRestart(Code code) {
     switch (code) {

@@ -24,6 +24,10 @@ namespace journal {
 FileState currentState(platform::Platform &machine, const std::string &path);
 bool exists(platform::Platform &machine, const std::string &path);
 
+// Where the patch's journal is: in the archive directory, or beside it
+// where a cut left it (a file there that is no journal is none of ours).
+std::string journalOf(platform::Platform &machine, const std::string &archive, const std::string &patch);
+
 // A failure that can wait for the next start of Windows: the file is there
 // but cannot be changed now (in use, protected), as opposed to a name that
 // names nothing, or a name that is taken.

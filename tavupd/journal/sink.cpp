@@ -41,32 +41,27 @@ JournalSink::~JournalSink() {
     if (out_) out_->close();
 }
 
-bool JournalSink::append(Body body) {
-    const std::string line = formatEntry(Entry{nextSeq_, std::move(body)}) + "\r\n";
-    if (!out_ || !out_->write(line)) {
+bool JournalSink::append(Body body) { return write({}, {std::move(body)}); }
+
+// Appends `text` and the records in one write.
+bool JournalSink::write(std::string text, std::vector<Body> bodies) {
+    std::uint64_t seq = nextSeq_;
+    for (Body &body : bodies) text += formatEntry(Entry{seq++, std::move(body)}) + "\r\n";
+    if (!out_ || !out_->write(text)) {
         broken_ = true;
         return false;
     }
-    ++nextSeq_;
+    nextSeq_ = seq;
     return true;
 }
 
-// Opens the journal: the archive directory made when missing, an earlier
-// journal of the patch continued (its cut last line ended first), or a new
-// one begun.
-bool JournalSink::start() {
-    started_ = true;
-    bool madeArchive = false;
-    const platform::Attributes a = machine_.attributes(run_.archive);
-    if (!a.exists()) {
-        if (!platform::isNotFound(a.code) || machine_.makeDirectory(run_.archive) != kOk) return false;
-        madeArchive = true;
-    } else if (!a.directory) {
-        return false;
-    }
+// Opens the journal at `path` and writes the run's first records: an
+// earlier journal of the patch continued (its cut last line ended first),
+// or a new one begun. Tells whether the file was made here.
+bool JournalSink::open(const std::string &path, std::vector<Body> first, bool &made) {
     std::string prefix;
     bool truncate = false;
-    const platform::Result<std::string> old = machine_.readAll(path_);
+    const platform::Result<std::string> old = machine_.readAll(path);
     if (old.ok()) {
         const Journal j = readJournal(old.value);
         if (!j.isJournal || j.version != kVersion) return false;
@@ -77,16 +72,48 @@ bool JournalSink::start() {
     } else if (!platform::isNotFound(old.code)) {
         return false;
     }
+    made = !old.ok();
     if (!old.ok() || truncate) prefix = headerLine() + "\r\n";
     nextCopy_ = nextSeq_;
-    out_ = machine_.openAppender(path_, truncate);
-    if (!out_ || !out_->write(prefix)) return false;
-    if (!append(run_.begin)) return false;
-    if (!madeArchive) return true;
+    out_ = machine_.openAppender(path, truncate);
+    return write(std::move(prefix), std::move(first));
+}
+
+// Opens the journal. When the archive directory is still to be made, the
+// journal begins beside it with a record of the directory, and moves in
+// once the directory is there; a journal a cut left beside it moves in.
+bool JournalSink::start() {
+    started_ = true;
+    const std::string beside = besideJournalPath(run_.archive, run_.begin.patch);
+    const platform::Attributes a = machine_.attributes(run_.archive);
+    bool made = false;
+    if (a.exists()) {
+        if (!a.directory) return false;
+        if (journalOf(machine_, run_.archive, run_.begin.patch) == beside && machine_.move(beside, path_) != kOk)
+            return false;
+        return open(path_, {run_.begin}, made);
+    }
+    if (!platform::isNotFound(a.code)) return false;
     change::Change dir;
     dir.kind = Kind::DirectoryCreated;
     dir.path = run_.archive;
-    return append(ChangeRecord{dir, {}, {}, false, {}, false});
+    if (!open(beside, {run_.begin, ChangeRecord{dir, {}, {}, false, {}, false}}, made)) {
+        out_.reset();
+        if (made) machine_.remove(beside);
+        return false;
+    }
+    const platform::Code madeDir = machine_.makeDirectory(run_.archive);
+    out_->close();
+    out_.reset();
+    const bool there = madeDir == kOk || madeDir == platform::kAlreadyExists;
+    if (there && machine_.move(beside, path_) == kOk) {
+        out_ = machine_.openAppender(path_, false);
+        return out_ != nullptr;
+    }
+    // Not begun: the directory made here goes again, then the journal begun
+    // here (kept while the directory it records is left).
+    if (made && (madeDir != kOk || machine_.removeDirectory(run_.archive) == kOk)) machine_.remove(beside);
+    return false;
 }
 
 bool JournalSink::makeCopyDirectories() {

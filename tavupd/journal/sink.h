@@ -17,6 +17,10 @@
 //  - registry values and trees: the description itself holds them.
 // A run that finds the journal of an earlier run of the patch (cut short or
 // failed) appends to it: undo takes back both, the later first.
+// When the archive directory is still to be made, the journal begins beside
+// it in the product directory with a record of the directory, and moves in
+// once the directory is made: a run cut at any point leaves a journal that
+// knows everything the run made.
 #pragma once
 
 #include "engine/change.h"
@@ -57,6 +61,8 @@ class JournalSink : public change::ChangeSink {
   private:
     bool start();
     bool append(Body body);
+    bool write(std::string text, std::vector<Body> bodies);
+    bool open(const std::string &path, std::vector<Body> first, bool &made);
     bool makeCopyDirectories();
     std::optional<Saved> save(const std::string &original);
     bool describe(ChangeRecord &record);

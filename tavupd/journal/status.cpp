@@ -58,7 +58,7 @@ StatusReport gatherStatus(platform::Platform &machine, const StatusSetup &setup)
     StatusReport report;
     report.productDirectory = setup.productDirectory;
     for (const std::string &name : installedPatches(machine, setup.systemIni))
-        report.installed.push_back({name, exists(machine, journalPath(setup.archive, name))});
+        report.installed.push_back({name, exists(machine, journalOf(machine, setup.archive, name))});
     std::vector<std::string> journals;
     const std::vector<Known> known = knownRegistrations(machine, setup.archive, journals);
     for (const std::string &patch : journals) {

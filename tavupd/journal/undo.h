@@ -20,7 +20,8 @@
 //    removed, nothing else; carried out ones are moved back;
 //  - the installed-patch record removed, the later ones renumbered;
 //  - finally the copies, the journal and the work directories the patch
-//    made (when empty).
+//    made (when empty); the journal first moves out of them to its place
+//    beside the archive directory, so that undo cut there finds it again.
 // A file in use is restored at the next start of Windows through the
 // deferral the install uses (WININIT.INI on the Windows 95 family, a delayed
 // move on the NT family), staged beside the file it restores; the journal,

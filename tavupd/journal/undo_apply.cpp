@@ -570,11 +570,17 @@ UndoResult Applier::finish() {
     std::vector<std::string> made; // directories the patch made, newest first
     for (auto it = index_.changes.rbegin(); it != index_.changes.rend(); ++it)
         if (record(it->second).change.kind == Kind::DirectoryCreated) made.push_back(record(it->second).change.path);
+    // The journal leaves a directory that goes for the place beside the
+    // archive directory, so that undo cut now still finds it.
+    std::string journal = plan_.journalPath;
+    const std::string beside = besideJournalPath(setup_.archive, setup_.patch);
     for (const std::string &dir : made)
-        if (!isBelow(plan_.journalPath, dir)) m_.removeDirectory(dir);
-    m_.remove(plan_.journalPath);
+        if (isBelow(journal, dir) && m_.move(journal, beside) == platform::kOk) journal = beside;
     for (const std::string &dir : made)
-        if (isBelow(plan_.journalPath, dir)) m_.removeDirectory(dir);
+        if (!isBelow(journal, dir)) m_.removeDirectory(dir);
+    m_.remove(journal);
+    for (const std::string &dir : made)
+        if (isBelow(journal, dir)) m_.removeDirectory(dir);
     result_.outcome = waiting_.empty() ? UndoOutcome::Undone : UndoOutcome::UndoneRestartNeeded;
     return result_;
 }

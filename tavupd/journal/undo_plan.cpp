@@ -248,7 +248,7 @@ JournalIndex indexJournal(const Journal &journal) {
 
 UndoPlan planUndo(platform::Platform &machine, const UndoSetup &setup) {
     UndoPlan plan;
-    plan.journalPath = journalPath(setup.archive, setup.patch);
+    plan.journalPath = journalOf(machine, setup.archive, setup.patch);
     const platform::Result<std::string> bytes = machine.readAll(plan.journalPath);
     if (!bytes.ok()) {
         plan.status = PlanStatus::Unreadable;

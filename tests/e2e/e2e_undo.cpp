@@ -337,9 +337,20 @@ TEST(UndoAfterCriticalError, ReportEndsWithHowToTakeBackAndUndoDoesSo) {
 }
 
 // The cuts of a sweep: about `cuts` calls spread evenly over the run, the
-// first and the last included.
+// first and the last included; or the calls TAVUPD_UNDO_CUT_AT lists
+// ("38,40,-3": a negative one counts back from the last call), to look at
+// one cut again.
 std::vector<unsigned long> sweep(unsigned long calls, unsigned long cuts) {
     std::vector<unsigned long> ks;
+    if (const char *at = std::getenv("TAVUPD_UNDO_CUT_AT"); at && *at) {
+        for (char *next = const_cast<char *>(at); *next;) {
+            const long k = std::strtol(next, &next, 10);
+            const long resolved = k < 0 ? static_cast<long>(calls) + k : k;
+            if (resolved > 0 && resolved < static_cast<long>(calls)) ks.push_back(static_cast<unsigned long>(resolved));
+            if (*next) ++next;
+        }
+        return ks;
+    }
     const unsigned long stride = std::max(1ul, calls / cuts);
     for (unsigned long k = 1; k < calls; k += stride) ks.push_back(k);
     if (calls > 1 && ks.back() != calls - 1) ks.push_back(calls - 1);
