@@ -48,6 +48,20 @@ bool isBelow(const std::string &path, const std::string &directory) {
     return text::startsWithNoCase(path, prefix);
 }
 
+// The table holds no line but blank ones and the header of `section`.
+bool onlyEmptySection(const ini::Table &t, std::string_view section) {
+    bool header = false;
+    for (const std::string &line : t.lines()) {
+        const std::string_view s = text::trimmed(line);
+        if (s.empty()) continue;
+        if (header || s.size() != section.size() + 2 || s.front() != '[' || s.back() != ']' ||
+            !text::equalsNoCase(s.substr(1, section.size()), section))
+            return false;
+        header = true;
+    }
+    return true;
+}
+
 // The inverse of an INI change, key by key, on the file's line table.
 void undoInTable(ini::Table &t, const change::Change &c) {
     if (c.kind == Kind::IniSectionDeleted) {
@@ -468,8 +482,11 @@ bool Applier::cancel(std::uint64_t seq, const ChangeRecord &r) {
             t.replaceLines(l.index, l.index + 1, {});
             break;
         }
-    // The very bytes from before: the copy, with its date.
-    if (FileState::of(t.bytes()).sameAs(copy.state)) return restore(seq, wininit, copy).step == Step::Done;
+    // The very bytes from before: the copy, with its date. A file the
+    // registration made, when nothing but its empty [rename] is left, goes.
+    if (FileState::of(t.bytes()).sameAs(copy.state) ||
+        (copy.state.is == FileState::Is::Absent && onlyEmptySection(t, "rename")))
+        return restore(seq, wininit, copy).step == Step::Done;
     return writeInPlace(m_, wininit, t.bytes(), workName(wininit, 'W', seq), workName(wininit, 'X', seq)) == kOk;
 }
 
@@ -535,11 +552,13 @@ void Applier::removeStrayWorkFiles() {
     for (const auto &[seq, i] : index_.changes) {
         const ChangeRecord &r = record(i);
         const Kind kind = r.change.kind;
+        // A registration in WININIT.INI writes that file anew.
+        const bool wininit = kind == Kind::RestartRegistered && r.entry;
         const bool writes = kind == Kind::FileCreated || kind == Kind::FileReplaced || kind == Kind::IniKeySet ||
                             kind == Kind::IniKeyDeleted || kind == Kind::IniSectionDeleted ||
-                            kind == Kind::PatchRecorded;
+                            kind == Kind::PatchRecorded || wininit;
         if (!writes || isRegistryIni(r.change.path) || index_.left.count(seq) != 0) continue;
-        std::vector<std::string> directories{directoryOf(r.change.path)};
+        std::vector<std::string> directories{wininit ? setup_.windowsDirectory : directoryOf(r.change.path)};
         if (kind == Kind::FileCreated && !r.change.detail.empty()) directories.push_back(directoryOf(r.change.detail));
         for (const std::string &dir : directories) {
             if (dir.empty() || !swept.insert(upper(dir)).second) continue;

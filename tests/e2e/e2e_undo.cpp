@@ -368,6 +368,12 @@ unsigned long cutsPerSweep(unsigned long calls) {
     return n == 0 ? 40 : n;
 }
 
+std::string listed(const std::vector<unsigned long> &ks) {
+    std::string out;
+    for (unsigned long k : ks) out += (out.empty() ? "" : ",") + std::to_string(k);
+    return out;
+}
+
 // A power cut anywhere in the run, then undo: the machine as before the
 // patch. The run is cut at an even spread of its calls (every k-th), or at
 // every call with TAVUPD_UNDO_CUTS=all.
@@ -378,7 +384,7 @@ TEST_F(Undo, PowerCutAnywhereInTheRunThenUndoLeavesTheMachineAsBefore) {
         ASSERT_FALSE(HasFatalFailure());
         const unsigned long calls = callsOf(version, {});
         ASSERT_GT(calls, 50u);
-        int failures = 0;
+        std::vector<unsigned long> failed;
         for (unsigned long k : sweep(calls, cutsPerSweep(calls))) {
             // TVSETUP rewrites WIN.INI: its date is taken anew.
             reinstallProduct();
@@ -387,12 +393,15 @@ TEST_F(Undo, PowerCutAnywhereInTheRunThenUndoLeavesTheMachineAsBefore) {
             RunResult undone = runHoldingViewer(version, {"-u"});
             const std::vector<std::string> after = snapshot();
             const bool ok = cut.exitCode == 99 && (undone.exitCode == 0 || undone.exitCode == 1605) && after == before;
-            if (!ok && ++failures <= 5)
+            if (!ok) failed.push_back(k);
+            if (!ok && failed.size() <= 5)
                 ADD_FAILURE() << "cut at call " << k << " of " << calls << ": run " << cut.exitCode << ", undo "
                               << undone.exitCode << "\n" << undone.out << undone.err << difference(before, after);
         }
         std::printf("[undo] %s: run of %lu calls cut at %zu points, undone\n", version, calls,
                     sweep(calls, cutsPerSweep(calls)).size());
+        EXPECT_TRUE(failed.empty()) << failed.size() << " cuts failed (the first five are shown above): "
+                                    << listed(failed);
     }
 }
 
@@ -407,7 +416,7 @@ TEST_F(Undo, PowerCutAnywhereInUndoThenUndoAgainLeavesTheMachineAsBefore) {
         const unsigned long calls = callsOf(version, {"-u"});
         ASSERT_GT(calls, 50u);
         ASSERT_TRUE(snapshot() == pristine) << difference(pristine, snapshot());
-        int failures = 0;
+        std::vector<unsigned long> failed;
         for (unsigned long k : sweep(calls, cutsPerSweep(calls))) {
             reinstallProduct();
             const std::vector<std::string> before = snapshot();
@@ -417,13 +426,16 @@ TEST_F(Undo, PowerCutAnywhereInUndoThenUndoAgainLeavesTheMachineAsBefore) {
             const std::vector<std::string> after = snapshot();
             const bool ok = applied.exitCode == kRestartNeeded && cut.exitCode == 99 &&
                             (again.exitCode == 0 || again.exitCode == 1605) && after == before;
-            if (!ok && ++failures <= 5)
+            if (!ok) failed.push_back(k);
+            if (!ok && failed.size() <= 5)
                 ADD_FAILURE() << "undo cut at call " << k << " of " << calls << ": cut " << cut.exitCode
                               << ", undo again " << again.exitCode << "\n" << again.out << again.err
                               << difference(before, after);
         }
         std::printf("[undo] %s: undo of %lu calls cut at %zu points, run again\n", version, calls,
                     sweep(calls, cutsPerSweep(calls)).size());
+        EXPECT_TRUE(failed.empty()) << failed.size() << " cuts failed (the first five are shown above): "
+                                    << listed(failed);
     }
 }
 

@@ -1,13 +1,14 @@
-// A power cut anywhere, on a machine in memory: a journaled run that begins
-// by making the archive directory, cut before each of its calls on the
-// machine and then undone, leaves the machine as it was before the patch;
-// so does undo cut before each of its calls and run again.
+// A power cut anywhere, on a machine in memory of either family: a journaled
+// run that begins by making the archive directory, cut before each of its
+// calls on the machine and then undone, leaves the machine as it was before
+// the patch; so does undo cut before each of its calls and run again.
 #include "engine/change.h"
 #include "journal/machine_ops.h"
 #include "journal/sink.h"
 #include "journal/undo.h"
 #include "testing/machine_snapshot.h"
 #include "testing/memory_platform.h"
+#include "text/ini.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,8 @@ const std::string kArchive = "C:\\TAVRO\\ARCHIVE";
 const std::string kSystemIni = "C:\\WINDOWS\\TAVRO.INI";
 const std::string kKey = "SOFTWARE\\Tavro";
 const std::string kVersionName = "Version";
+const std::string kPendingValue = journal::kPendingName;
+constexpr std::uint32_t kRegMultiSz = 7;
 
 struct PowerCut {};
 
@@ -111,10 +114,13 @@ class CuttingPlatform : public Platform {
 
 RegValue text(const std::string &s) { return RegValue{kRegSz, s}; }
 
-// The product before the patch: no archive directory yet.
-void seed(MemoryPlatform &m) {
+// The product before the patch: no archive directory yet, no WININIT.INI.
+void seed(MemoryPlatform &m, journal::Family family) {
     const DosTime then{0x2842, 0x6000}; // 2 Feb 2000
+    if (family == journal::Family::Win95) m.setVersion(VersionInfo{1, 4, 10, true});
+    else m.addKey(Root::LocalMachine, journal::kSessionManager);
     m.addFile(kProduct + "\\VIEW.EXE", "old viewer", then);
+    m.addFile(kProduct + "\\LIB.DLL", "old library", then);
     m.addFile(kProduct + "\\OLD.TXT", "obsolete", then);
     m.addFile(kSystemIni, "[Tavro]\r\nVersion=2.0\r\n\r\n[Install]\r\n", then);
     const std::string name = kVersionName;
@@ -133,15 +139,40 @@ change::Change described(change::Kind kind, const std::string &path) {
     return c;
 }
 
+// Registers the replacement of `target` by `source` for the next start of
+// Windows, as the family does it.
+Code registerAtRestart(Platform &machine, journal::Family family, const std::string &source,
+                       const std::string &target) {
+    if (family == journal::Family::NT) {
+        // As the system keeps it: a pair of names appended to a list of
+        // strings, the list ended by an empty one.
+        const Result<RegValue> old =
+            machine.regRead(Root::LocalMachine, journal::kSessionManager, &kPendingValue, 1u << 16);
+        std::string data = old.ok() ? old.value.data : std::string();
+        if (!data.empty()) data.pop_back();
+        data += "\\??\\" + source + '\0' + "!\\??\\" + target + '\0' + '\0';
+        return machine.regSet(Root::LocalMachine, journal::kSessionManager, &kPendingValue, RegValue{kRegMultiSz, data})
+            .code;
+    }
+    const std::string wininit = "C:\\WINDOWS\\WININIT.INI";
+    const Result<std::string> bytes = machine.readAll(wininit);
+    ini::Table t;
+    if (bytes.ok()) t.read(bytes.value.data(), bytes.value.size());
+    t.addValue("rename", target.c_str(), source.c_str());
+    return journal::writeInPlace(machine, wininit, t.bytes(), journal::workName(wininit, 'W', 1),
+                                 journal::workName(wininit, 'X', 1));
+}
+
 // A small patch through the journal: the work directories, a replaced
-// program with its backup, a new file, an erased one, an INI key, a
-// registry value and the installed-patch record.
-void runPatch(Platform &machine) {
+// program with its backup, a new file, an erased one, a library replaced at
+// the next start of Windows, an INI key, a registry value and the
+// installed-patch record.
+void runPatch(Platform &machine, journal::Family family) {
     journal::RunInfo run;
     run.archive = kArchive;
     run.begin.patch = "TP1";
     run.begin.profile = "A:\\TAVUPD.DAT";
-    run.begin.family = journal::Family::NT;
+    run.begin.family = family;
     run.begin.product = kProduct;
     run.begin.windows = "C:\\WINDOWS";
     run.begin.nextPatch = 0;
@@ -160,6 +191,15 @@ void runPatch(Platform &machine) {
     }
     make(sink, described(change::Kind::FileRemoved, kProduct + "\\OLD.TXT"),
          [&] { return machine.remove(kProduct + "\\OLD.TXT"); });
+
+    const std::string staged = kProduct + "\\~C000001.TMP";
+    change::Change stage = described(change::Kind::FileCreated, staged);
+    stage.from = "A:\\LIB.DLL";
+    make(sink, stage, [&] { return machine.writeNew(staged, "new library", DosTime{0x2a21, 0x6000}); });
+    change::Change later = described(change::Kind::RestartRegistered, staged);
+    later.target = kProduct + "\\LIB.DLL";
+    later.detail = family == journal::Family::NT ? journal::kPendingName : journal::kWininit;
+    make(sink, later, [&] { return registerAtRestart(machine, family, staged, *later.target); });
 
     change::Change key = described(change::Kind::IniKeySet, kSystemIni);
     key.section = "Tavro";
@@ -188,13 +228,13 @@ void runPatch(Platform &machine) {
     });
 }
 
-journal::UndoOutcome undo(Platform &machine) {
+journal::UndoOutcome undo(Platform &machine, journal::Family family) {
     journal::UndoSetup setup;
     setup.archive = kArchive;
     setup.patch = "TP1";
     setup.systemIni = kSystemIni;
     setup.windowsDirectory = "C:\\WINDOWS";
-    setup.family = journal::Family::NT;
+    setup.family = family;
     setup.isWorkFileName = [](const std::string &name) {
         return name.size() == 12 && name[0] == '~' && name.compare(8, 4, ".TMP") == 0;
     };
@@ -210,19 +250,28 @@ bool undone(journal::UndoOutcome o) {
 
 // Dates of what is written without one are all the same moment, so that
 // the snapshots compare the bytes, names and dates the patch gave.
-std::unique_ptr<MemoryPlatform> productMachine() {
+std::unique_ptr<MemoryPlatform> productMachine(journal::Family family) {
     auto m = std::make_unique<MemoryPlatform>([] { return std::uint64_t{1} << 40; });
-    seed(*m);
+    seed(*m, family);
     return m;
 }
 
+class JournalCuts : public ::testing::TestWithParam<journal::Family> {
+  protected:
+    journal::Family family = GetParam();
+    std::unique_ptr<MemoryPlatform> productMachine() const { return ::productMachine(family); }
+    void runPatch(Platform &machine) const { ::runPatch(machine, family); }
+    journal::UndoOutcome undo(Platform &machine) const { return ::undo(machine, family); }
+};
+
+// The calls `work` makes on the machine.
 unsigned long callsOf(const std::function<void(Platform &)> &work, MemoryPlatform &m) {
     CuttingPlatform counting(m, 0);
     work(counting);
     return counting.calls();
 }
 
-TEST(JournalCuts, TheRunDoesWhatItSaysAndUndoTakesItBack) {
+TEST_P(JournalCuts, TheRunDoesWhatItSaysAndUndoTakesItBack) {
     auto m = productMachine();
     const std::string before = snapshot(*m);
     runPatch(*m);
@@ -231,13 +280,17 @@ TEST(JournalCuts, TheRunDoesWhatItSaysAndUndoTakesItBack) {
     EXPECT_FALSE(m->attributes(kProduct + "\\OLD.TXT").exists());
     EXPECT_TRUE(m->attributes(journal::journalPath(kArchive, "TP1")).exists());
     EXPECT_FALSE(m->attributes(journal::besideJournalPath(kArchive, "TP1")).exists());
+    if (family == journal::Family::NT)
+        EXPECT_TRUE(m->regRead(Root::LocalMachine, journal::kSessionManager, &kPendingValue, 1u << 16).ok());
+    else
+        EXPECT_TRUE(m->attributes("C:\\WINDOWS\\WININIT.INI").exists());
     EXPECT_EQ(undo(*m), journal::UndoOutcome::Undone);
     EXPECT_EQ(snapshot(*m), before);
 }
 
-TEST(JournalCuts, ARunCutAtAnyCallIsUndone) {
+TEST_P(JournalCuts, ARunCutAtAnyCallIsUndone) {
     auto probe = productMachine();
-    const unsigned long calls = callsOf(runPatch, *probe);
+    const unsigned long calls = callsOf([&](Platform &p) { runPatch(p); }, *probe);
     ASSERT_GT(calls, 20u);
     for (unsigned long k = 1; k <= calls; ++k) {
         auto m = productMachine();
@@ -250,10 +303,10 @@ TEST(JournalCuts, ARunCutAtAnyCallIsUndone) {
     }
 }
 
-TEST(JournalCuts, UndoCutAtAnyCallAndRunAgainIsUndone) {
+TEST_P(JournalCuts, UndoCutAtAnyCallAndRunAgainIsUndone) {
     auto probe = productMachine();
     runPatch(*probe);
-    const unsigned long calls = callsOf([](Platform &p) { undo(p); }, *probe);
+    const unsigned long calls = callsOf([&](Platform &p) { undo(p); }, *probe);
     ASSERT_GT(calls, 20u);
     for (unsigned long k = 1; k <= calls; ++k) {
         auto m = productMachine();
@@ -268,7 +321,7 @@ TEST(JournalCuts, UndoCutAtAnyCallAndRunAgainIsUndone) {
 
 // A run that cannot begin its journal makes nothing: no archive directory
 // and no journal beside it.
-TEST(JournalCuts, AJournalThatCannotBeginLeavesNothing) {
+TEST_P(JournalCuts, AJournalThatCannotBeginLeavesNothing) {
     auto m = productMachine();
     m->addDirectory(journal::besideJournalPath(kArchive, "TP1")); // the journal's first place is taken
     const std::string blocked = snapshot(*m);
@@ -276,5 +329,11 @@ TEST(JournalCuts, AJournalThatCannotBeginLeavesNothing) {
     EXPECT_EQ(snapshot(*m), blocked);
     EXPECT_FALSE(m->attributes(kArchive).exists());
 }
+
+INSTANTIATE_TEST_SUITE_P(BothFamilies, JournalCuts,
+                         ::testing::Values(journal::Family::Win95, journal::Family::NT),
+                         [](const ::testing::TestParamInfo<journal::Family> &info) {
+                             return std::string(info.param == journal::Family::NT ? "NT" : "Windows95");
+                         });
 
 } // namespace
