@@ -207,83 +207,81 @@ std::shared_ptr<OverlayPlatform::Content> OverlayPlatform::baseContent(const std
 
 // ---- reading ------------------------------------------------------------------------
 
-Attributes OverlayPlatform::attributes(const std::string &path) {
+template <typename R, typename OnMachine, typename OnNode>
+R OverlayPlatform::read(const std::string &path, OnMachine onMachine, OnNode onNode) {
     const FilePath p = parseFile(path);
-    if (!p.valid()) return base_.attributes(path);
+    if (!p.valid()) return onMachine(path);
     const View v = resolve(p, path);
-    if (v.where == Where::Base) return base_.attributes(v.basePath);
-    Attributes a;
-    if (v.where == Where::Missing) {
-        a.code = v.missing;
-        return a;
-    }
-    if (v.node->origin && !v.node->content) return base_.attributes(*v.node->origin);
-    a.directory = v.node->kind == Kind::Directory;
-    return a;
+    if (v.where == Where::Base) return onMachine(v.basePath);
+    if (v.where == Where::Node) return onNode(*v.node);
+    R missing;
+    missing.code = v.missing;
+    return missing;
+}
+
+namespace {
+template <typename T> Result<T> failed(Code code) {
+    Result<T> r;
+    r.code = code;
+    return r;
+}
+} // namespace
+
+Attributes OverlayPlatform::attributes(const std::string &path) {
+    return read<Attributes>(
+        path, [&](const std::string &at) { return base_.attributes(at); },
+        [&](const Node &n) {
+            if (n.origin && !n.content) return base_.attributes(*n.origin);
+            Attributes a;
+            a.directory = n.kind == Kind::Directory;
+            return a;
+        });
 }
 
 Result<FileInfo> OverlayPlatform::info(const std::string &path) {
-    const FilePath p = parseFile(path);
-    if (!p.valid()) return base_.info(path);
-    const View v = resolve(p, path);
-    if (v.where == Where::Base) return base_.info(v.basePath);
-    Result<FileInfo> r;
-    if (v.where == Where::Missing) {
-        r.code = v.missing;
-        return r;
-    }
-    const Node &n = *v.node;
-    if (n.origin && !n.content) return base_.info(*n.origin);
-    r.value.directory = n.kind == Kind::Directory;
-    r.value.written = n.written;
-    if (n.content) {
-        r.value.size = n.content->baseSize + n.content->bytes.size();
-        r.value.writtenDos = n.dos;
-    }
-    return r;
+    return read<Result<FileInfo>>(
+        path, [&](const std::string &at) { return base_.info(at); },
+        [&](const Node &n) {
+            if (n.origin && !n.content) return base_.info(*n.origin);
+            Result<FileInfo> r;
+            r.value.directory = n.kind == Kind::Directory;
+            r.value.written = n.written;
+            if (n.content) {
+                r.value.size = n.content->baseSize + n.content->bytes.size();
+                r.value.writtenDos = n.dos;
+            }
+            return r;
+        });
 }
 
 Result<DosTime> OverlayPlatform::readableTime(const std::string &path) {
-    const FilePath p = parseFile(path);
-    if (!p.valid()) return base_.readableTime(path);
-    const View v = resolve(p, path);
-    if (v.where == Where::Base) return base_.readableTime(v.basePath);
-    Result<DosTime> r;
-    if (v.where == Where::Missing) {
-        r.code = v.missing;
-    } else if (v.node->kind == Kind::Directory) {
-        r.code = kAccessDenied;
-    } else if (!v.node->content) {
-        return base_.readableTime(*v.node->origin);
-    } else {
-        r.value = v.node->dos;
-    }
-    return r;
+    return read<Result<DosTime>>(
+        path, [&](const std::string &at) { return base_.readableTime(at); },
+        [&](const Node &n) {
+            if (n.kind == Kind::Directory) return failed<DosTime>(kAccessDenied);
+            if (!n.content) return base_.readableTime(*n.origin);
+            Result<DosTime> r;
+            r.value = n.dos;
+            return r;
+        });
 }
 
 Result<std::string> OverlayPlatform::readAll(const std::string &path) {
-    const FilePath p = parseFile(path);
-    if (!p.valid()) return base_.readAll(path);
-    const View v = resolve(p, path);
-    if (v.where == Where::Base) return base_.readAll(v.basePath);
-    Result<std::string> r;
-    if (v.where == Where::Missing) {
-        r.code = v.missing;
-        return r;
-    }
-    if (v.node->kind == Kind::Directory) {
-        r.code = kAccessDenied;
-        return r;
-    }
-    if (!v.node->content) return base_.readAll(*v.node->origin);
-    const Content &c = *v.node->content;
-    if (c.basePath) {
-        r = base_.readAll(*c.basePath);
-        if (!r.ok()) return r;
-        r.value.resize(std::min<std::size_t>(r.value.size(), c.baseSize));
-    }
-    r.value += c.bytes;
-    return r;
+    return read<Result<std::string>>(
+        path, [&](const std::string &at) { return base_.readAll(at); },
+        [&](const Node &n) {
+            if (n.kind == Kind::Directory) return failed<std::string>(kAccessDenied);
+            if (!n.content) return base_.readAll(*n.origin);
+            const Content &c = *n.content;
+            Result<std::string> r;
+            if (c.basePath) {
+                r = base_.readAll(*c.basePath);
+                if (!r.ok()) return r;
+                r.value.resize(std::min<std::size_t>(r.value.size(), c.baseSize));
+            }
+            r.value += c.bytes;
+            return r;
+        });
 }
 
 void OverlayPlatform::mergeEntries(const std::string &key, std::vector<DirEntry> &entries) {
@@ -524,25 +522,18 @@ std::unique_ptr<Appender> OverlayPlatform::openAppender(const std::string &path,
 }
 
 Result<std::unique_ptr<Reader>> OverlayPlatform::openRead(const std::string &path) {
-    Result<std::unique_ptr<Reader>> r;
-    const FilePath p = parseFile(path);
-    if (!p.valid()) return base_.openRead(path);
-    const View v = resolve(p, path);
-    if (v.where == Where::Base) return base_.openRead(v.basePath);
-    if (v.where == Where::Missing) {
-        r.code = v.missing;
-        return r;
-    }
-    if (v.node->kind == Kind::Directory) {
-        r.code = kAccessDenied;
-        return r;
-    }
-    if (!v.node->content) return base_.openRead(*v.node->origin);
-    const DosTime time = v.node->dos;
-    Result<std::string> bytes = readAll(path);
-    r.code = bytes.code;
-    if (r.ok()) r.value = bytesReader(std::move(bytes.value), time);
-    return r;
+    return read<Result<std::unique_ptr<Reader>>>(
+        path, [&](const std::string &at) { return base_.openRead(at); },
+        [&](const Node &n) {
+            if (n.kind == Kind::Directory) return failed<std::unique_ptr<Reader>>(kAccessDenied);
+            if (!n.content) return base_.openRead(*n.origin);
+            const DosTime time = n.dos;
+            Result<std::string> bytes = readAll(path);
+            Result<std::unique_ptr<Reader>> r;
+            r.code = bytes.code;
+            if (r.ok()) r.value = bytesReader(std::move(bytes.value), time);
+            return r;
+        });
 }
 
 Result<std::unique_ptr<Writer>> OverlayPlatform::createNew(const std::string &path) {

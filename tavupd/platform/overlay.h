@@ -150,6 +150,11 @@ class OverlayPlatform : public Platform {
     using RegId = std::pair<int, std::string>;
 
     View resolve(const names::FilePath &p, const std::string &asGiven);
+    // A read of `path`: `onMachine` with the name the machine knows when
+    // the overlay holds nothing of it (or it names no file), `onNode` with
+    // the overlay's node; a name that is gone or missing answers its code.
+    template <typename R, typename OnMachine, typename OnNode>
+    R read(const std::string &path, OnMachine onMachine, OnNode onNode);
     Facts facts(const names::FilePath &p, const std::string &asGiven);
     Code parentReady(const names::FilePath &p);
     Code probeChange(const Facts &f, Access access);
