@@ -54,18 +54,12 @@ Outcome setValue(Context &cx, const patch::RegAction &a, platform::Root root, co
     change::Change c = regChange(change::Kind::RegValueSet, root, key, a.name);
     c.regAfter = platform::RegValue{platform::kRegSz, value + '\0'};
     change::ChangeSink &sink = cx.changes;
-    bool described = !sink.needsOldState() || oldValue(root, key, a.name, c);
-    std::optional<change::Change> created;
-    if (described && sink.needsOldState() && platform::isNotFound(os.regOpenable(root, key, false))) {
-        created = regChange(change::Kind::RegKeyCreated, root, key, std::nullopt);
-        described = sink.before(*created);
-    }
-    described = described && sink.before(c);
-    const platform::RegOutcome set =
-        described ? os.regSet(root, key, a.name ? &*a.name : nullptr, *c.regAfter)
-                  : platform::RegOutcome{platform::kAccessDenied, platform::RegStage::Create};
-    if (described) sink.after(c, set.ok());
-    if (created && described) sink.after(*created, set.ok());
+    platform::RegOutcome set{platform::kAccessDenied, platform::RegStage::Create};
+    if (!sink.needsOldState() || oldValue(root, key, a.name, c))
+        change::applyWith(sink, change::keysMadeBy(sink, os, root, key), c, [&] {
+            set = os.regSet(root, key, a.name ? &*a.name : nullptr, *c.regAfter);
+            return set.code;
+        });
     if (set.ok()) return Outcome::done();
     cx.report.messageAt(set.stage == platform::RegStage::Create ? 21 : 24, keyAndName(a));
     return Outcome::failed();

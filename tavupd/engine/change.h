@@ -97,4 +97,26 @@ platform::Code apply(ChangeSink &sink, const Change &c, Operation operation) {
     return code;
 }
 
+// The keys a registry value set at `key` makes: `key` and each missing key
+// above it, as RegKeyCreated changes, the topmost first - so that undo,
+// taking them back newest first, removes each empty key from the bottom
+// up. None when the sink does not need the old state (finding them costs
+// calls on the machine).
+std::vector<Change> keysMadeBy(const ChangeSink &sink, platform::Platform &machine, platform::Root root,
+                               const std::string &key);
+
+// As apply, for a change that makes others with it (a value set that makes
+// its keys): those are described first, then `c`, and all are told
+// afterwards whether it was made.
+template <typename Operation>
+platform::Code applyWith(ChangeSink &sink, const std::vector<Change> &with, const Change &c, Operation operation) {
+    for (const Change &w : with)
+        if (!sink.before(w)) return platform::kAccessDenied;
+    if (!sink.before(c)) return platform::kAccessDenied;
+    const platform::Code code = operation();
+    sink.after(c, code == platform::kOk);
+    for (const Change &w : with) sink.after(w, code == platform::kOk);
+    return code;
+}
+
 } // namespace change

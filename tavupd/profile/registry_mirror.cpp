@@ -93,11 +93,13 @@ void RegistryMirror::set(const std::string &section, const std::string &key, con
     c.key = key;
     if (changes_.needsOldState()) c.before = this->value(section, key);
     c.after = value;
-    if (!changes_.before(c)) cannotWrite(*keyPath, __LINE__);
+    // A section that is not there yet is made with its key.
+    platform::Platform &machine = platform::current();
     const platform::RegValue data{platform::kRegSz, value + '\0'};
-    const bool made = platform::current().regSet(kRoot, *keyPath, &key, data).ok();
-    changes_.after(c, made);
-    if (!made) cannotWrite(*keyPath, __LINE__);
+    const platform::Code made =
+        change::applyWith(changes_, change::keysMadeBy(changes_, machine, kRoot, *keyPath), c,
+                          [&] { return machine.regSet(kRoot, *keyPath, &key, data).code; });
+    if (made != platform::kOk) cannotWrite(*keyPath, __LINE__);
 }
 
 void RegistryMirror::deleteKey(const std::string &section, const std::string &key) {

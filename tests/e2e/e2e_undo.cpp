@@ -336,6 +336,50 @@ TEST(UndoAfterCriticalError, ReportEndsWithHowToTakeBackAndUndoDoesSo) {
     EXPECT_TRUE(after == before) << difference(before, after);
 }
 
+// The settings and the Windows directory's INI files in their registry form
+// (no TAVRO.INI file): undo puts back every value the run set, deleted or
+// recorded there, and removes every key it made (a section, and a value
+// set three keys below any that was there), on both families.
+TEST(UndoRegistryForm, TakesBackTheSettingsTheRecordAndEveryKeyTheRunMade) {
+    const std::string settings = "SOFTWARE\\Korvek\\KorvekDSP\\TAVRO.INI";
+    const std::string e2eIni = "SOFTWARE\\Korvek\\KorvekDSP\\E2E.INI";
+    for (const char *version : {"win98", "nt40"}) {
+        SCOPED_TRACE(version);
+        resetMachine();
+        makeDirs("C:\\TAVRO");
+        regSetString("HKLM", settings + "\\Tavro", "root", "C:\\TAVRO");
+        regSetString("HKLM", settings + "\\Patch", "Interactive", "0");
+        regSetString("HKLM", settings + "\\Install", "Patch0", "EARLIER");
+        regSetString("HKLM", e2eIni + "\\Gone", "g", "1");
+        regSetString("HKLM", e2eIni + "\\boot", "old", "1");
+        PatchDir kit("REGFORM", true);
+        kit.writeProfile(profileWith("INI1=WINDOWS,E2E.INI,boot,K,V\n"
+                                     "INI2=WINDOWS,E2E.INI,boot,old\n"
+                                     "INI3=WINDOWS,E2E.INI,Gone\n"
+                                     "INI4=WINDOWS,TAVRO.INI,S,K,\\\\TAVRO\\\\BIN\n"
+                                     "REG1=HKLM,SOFTWARE\\\\E2ETest\\\\New\\\\Deep,Name,Value\n",
+                                     std::string(version) == "nt40" ? 8 : 7, "Patch=REGFORM1\n"));
+        const std::vector<std::string> leaveOut = {kit.path("TAVUPD.LOG"), "HKCU\\Software\\Wine\\AppDefaults"};
+        const std::vector<std::string> before = snapshot();
+        const std::map<std::string, std::string> machineBefore = snapshotMachine(leaveOut, /*exactTimes*/ false);
+
+        RunResult r = runTavupd(kit, {}, version);
+        EXPECT_EQ(r.exitCode, 0u) << r.out << r.err;
+        EXPECT_EQ(regGetString("HKLM", settings + "\\Install", "Patch1"), std::optional<std::string>("REGFORM1"));
+        EXPECT_EQ(regGetString("HKLM", e2eIni + "\\boot", "K"), std::optional<std::string>("V"));
+        EXPECT_FALSE(regGetString("HKLM", e2eIni + "\\Gone", "g").has_value());
+        EXPECT_FALSE(exists(windowsDir() + "\\TAVRO.INI"));
+        EXPECT_EQ(regGetString("HKLM", "SOFTWARE\\E2ETest\\New\\Deep", "Name"), std::optional<std::string>("Value"));
+
+        RunResult undone = runTavupd(kit, {"-u"}, version);
+        EXPECT_EQ(undone.exitCode, 0u) << undone.out << undone.err;
+        const std::vector<std::string> after = snapshot();
+        EXPECT_TRUE(after == before) << difference(before, after);
+        EXPECT_EQ(differences(machineBefore, snapshotMachine(leaveOut, false)), "");
+    }
+    resetMachine();
+}
+
 // The cuts of a sweep: about `cuts` calls spread evenly over the run, the
 // first and the last included; or the calls TAVUPD_UNDO_CUT_AT lists
 // ("38,40,-3": a negative one counts back from the last call), to look at
