@@ -387,11 +387,11 @@ TEST(UndoRegistryForm, TakesBackTheSettingsTheRecordAndEveryKeyTheRunMade) {
 std::vector<unsigned long> sweep(unsigned long calls, unsigned long cuts) {
     std::vector<unsigned long> ks;
     if (const char *at = std::getenv("TAVUPD_UNDO_CUT_AT"); at && *at) {
-        for (char *next = const_cast<char *>(at); *next;) {
-            const long k = std::strtol(next, &next, 10);
+        std::istringstream list(at);
+        for (std::string item; std::getline(list, item, ',');) {
+            const long k = std::strtol(item.c_str(), nullptr, 10);
             const long resolved = k < 0 ? static_cast<long>(calls) + k : k;
             if (resolved > 0 && resolved < static_cast<long>(calls)) ks.push_back(static_cast<unsigned long>(resolved));
-            if (*next) ++next;
         }
         return ks;
     }

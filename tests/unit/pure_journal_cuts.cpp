@@ -127,11 +127,6 @@ void seed(MemoryPlatform &m, journal::Family family) {
     m.setValue(Root::LocalMachine, kKey, &name, text("2.0"));
 }
 
-// Makes one change as the engine's primitives do: described first.
-void make(change::ChangeSink &sink, const change::Change &c, const std::function<Code()> &operation) {
-    change::apply(sink, c, operation);
-}
-
 change::Change described(change::Kind kind, const std::string &path) {
     change::Change c;
     c.kind = kind;
@@ -179,34 +174,35 @@ void runPatch(Platform &machine, journal::Family family) {
     journal::JournalSink sink(machine, run);
 
     for (const std::string &dir : {kArchive, kArchive + "\\TEMP"})
-        make(sink, described(change::Kind::DirectoryCreated, dir), [&] { return machine.makeDirectory(dir); });
+        change::apply(sink, described(change::Kind::DirectoryCreated, dir), [&] { return machine.makeDirectory(dir); });
 
     change::Change backup = described(change::Kind::FileMoved, kProduct + "\\VIEW.EXE");
     backup.target = kProduct + "\\VIEW.OLD";
-    make(sink, backup, [&] { return machine.move(backup.path, *backup.target); });
+    change::apply(sink, backup, [&] { return machine.move(backup.path, *backup.target); });
     for (const auto &file : {std::pair<std::string, std::string>{"VIEW.EXE", "new viewer"}, {"NEW.DAT", "data"}}) {
         change::Change created = described(change::Kind::FileCreated, kProduct + "\\" + file.first);
         created.from = "A:\\" + file.first;
-        make(sink, created, [&] { return machine.writeNew(created.path, file.second, DosTime{0x2a21, 0x6000}); });
+        change::apply(sink, created,
+                      [&] { return machine.writeNew(created.path, file.second, DosTime{0x2a21, 0x6000}); });
     }
-    make(sink, described(change::Kind::FileRemoved, kProduct + "\\OLD.TXT"),
+    change::apply(sink, described(change::Kind::FileRemoved, kProduct + "\\OLD.TXT"),
          [&] { return machine.remove(kProduct + "\\OLD.TXT"); });
 
     const std::string staged = kProduct + "\\~C000001.TMP";
     change::Change stage = described(change::Kind::FileCreated, staged);
     stage.from = "A:\\LIB.DLL";
-    make(sink, stage, [&] { return machine.writeNew(staged, "new library", DosTime{0x2a21, 0x6000}); });
+    change::apply(sink, stage, [&] { return machine.writeNew(staged, "new library", DosTime{0x2a21, 0x6000}); });
     change::Change later = described(change::Kind::RestartRegistered, staged);
     later.target = kProduct + "\\LIB.DLL";
     later.detail = family == journal::Family::NT ? journal::kPendingName : journal::kWininit;
-    make(sink, later, [&] { return registerAtRestart(machine, family, staged, *later.target); });
+    change::apply(sink, later, [&] { return registerAtRestart(machine, family, staged, *later.target); });
 
     change::Change key = described(change::Kind::IniKeySet, kSystemIni);
     key.section = "Tavro";
     key.key = "Version";
     key.before = "2.0";
     key.after = "2.1";
-    make(sink, key, [&] {
+    change::apply(sink, key, [&] {
         return journal::writeInPlace(machine, kSystemIni, "[Tavro]\r\nVersion=2.1\r\n\r\n[Install]\r\n",
                                      journal::workName(kSystemIni, 'T', 1), journal::workName(kSystemIni, 'A', 1));
     });
@@ -215,13 +211,14 @@ void runPatch(Platform &machine, journal::Family family) {
     value.name = kVersionName;
     value.regBefore = text("2.0");
     value.regAfter = text("2.1");
-    make(sink, value, [&] { return machine.regSet(Root::LocalMachine, kKey, &kVersionName, *value.regAfter).code; });
+    change::apply(sink, value,
+                  [&] { return machine.regSet(Root::LocalMachine, kKey, &kVersionName, *value.regAfter).code; });
 
     change::Change record = described(change::Kind::PatchRecorded, kSystemIni);
     record.section = "Install";
     record.key = "Patch0";
     record.after = "TP1";
-    make(sink, record, [&] {
+    change::apply(sink, record, [&] {
         return journal::writeInPlace(machine, kSystemIni,
                                      "[Tavro]\r\nVersion=2.1\r\n\r\n[Install]\r\nPatch0=TP1\r\n",
                                      journal::workName(kSystemIni, 'T', 2), journal::workName(kSystemIni, 'A', 2));
